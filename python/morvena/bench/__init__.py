@@ -1,0 +1,118 @@
+"""A benchmark tour: each workload times one of our operations against its nearest
+stdlib or peer equivalent in one interleaved run and reports the ratio.
+
+Every module of this package (other than the runner) contributes a ``WORKLOADS``
+list; adding a class to the tour is adding one `Workload` to its family's module.
+"""
+
+from __future__ import annotations
+
+import gc
+import importlib
+import pkgutil
+import time
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+# setup(n) prepares untimed state and returns the zero-argument function to time.
+Setup = Callable[[int], Callable[[], object]]
+
+
+@dataclass(frozen=True)
+class Workload:
+    name: str  # our side, e.g. "Stack.push+pop"
+    peer: str  # the other side, e.g. "list.append+pop"
+    size: int  # operations per timed run
+    ours: Setup
+    theirs: Setup
+    target: Optional[float] = None  # largest acceptable ours/theirs ratio; None reports only
+    requires: Optional[str] = None  # module the peer needs; the row is skipped without it
+    quick_size: Optional[int] = None  # size under --quick (default size // 10)
+
+
+@dataclass
+class Result:
+    workload: Workload
+    ours_ns: float  # best time per operation
+    theirs_ns: float
+
+    @property
+    def ratio(self) -> float:
+        return self.ours_ns / self.theirs_ns if self.theirs_ns else float("inf")
+
+    @property
+    def verdict(self) -> str:
+        target = self.workload.target
+        if target is None:
+            return "report"
+        return "ok" if self.ratio <= target else "SLOW"
+
+
+def discover() -> list[Workload]:
+    workloads: list[Workload] = []
+    for info in sorted(pkgutil.iter_modules(__path__), key=lambda m: m.name):
+        if info.name.startswith("_"):
+            continue
+        module = importlib.import_module(f"{__name__}.{info.name}")
+        workloads.extend(getattr(module, "WORKLOADS", []))
+    return workloads
+
+
+def _time_once(setup: Setup, n: int) -> float:
+    run = setup(n)
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter_ns()
+        run()
+        return time.perf_counter_ns() - start
+    finally:
+        gc.enable()
+
+
+def measure(workload: Workload, rounds: int, quick: bool) -> Result:
+    n = (workload.quick_size or max(1, workload.size // 10)) if quick else workload.size
+    best_ours = best_theirs = float("inf")
+    for i in range(rounds):
+        # Alternate which side runs first so neither profits from a warm cache.
+        sides = [(True, workload.ours), (False, workload.theirs)]
+        if i % 2:
+            sides.reverse()
+        for is_ours, setup in sides:
+            elapsed = _time_once(setup, n)
+            if is_ours:
+                best_ours = min(best_ours, elapsed)
+            else:
+                best_theirs = min(best_theirs, elapsed)
+    return Result(workload, best_ours / n, best_theirs / n)
+
+
+def available(workload: Workload) -> bool:
+    if workload.requires is None:
+        return True
+    try:
+        importlib.import_module(workload.requires)
+    except ImportError:
+        return False
+    return True
+
+
+def run(rounds: int = 5, quick: bool = False, match: str = "", out=print) -> list[Result]:
+    results = []
+    header = f"{'ours':<34} {'peer':<34} {'ours ns':>10} {'peer ns':>10} {'ratio':>7} {'target':>7}  verdict"
+    out(header)
+    out("-" * len(header))
+    for workload in discover():
+        if match and match.lower() not in (workload.name + " " + workload.peer).lower():
+            continue
+        if not available(workload):
+            out(f"{workload.name:<34} {workload.peer:<34} {'skipped: ' + str(workload.requires) + ' not installed':>40}")
+            continue
+        result = measure(workload, rounds, quick)
+        target = f"{workload.target:.2f}" if workload.target is not None else "-"
+        out(
+            f"{workload.name:<34} {workload.peer:<34} {result.ours_ns:>10.1f} {result.theirs_ns:>10.1f} "
+            f"{result.ratio:>7.2f} {target:>7}  {result.verdict}"
+        )
+        results.append(result)
+    return results

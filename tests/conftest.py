@@ -1,0 +1,105 @@
+"""Helpers shared by every test module: reference-count and leak checks, and
+elements whose comparison, hashing or str() misbehave or call back."""
+
+from __future__ import annotations
+
+import gc
+import sys
+from contextlib import contextmanager
+
+
+@contextmanager
+def same_refcount(*objects):
+    """Asserts that the block leaves each object's reference count unchanged."""
+    before = [sys.getrefcount(o) for o in objects]
+    yield
+    gc.collect()
+    after = [sys.getrefcount(o) for o in objects]
+    assert after == before
+
+
+def assert_no_leak(action, rounds=2000, slack=50):
+    """Runs `action` many times and checks that pymalloc's live block count does not grow."""
+    for _ in range(50):
+        action()
+    gc.collect()
+    start = sys.getallocatedblocks()
+    for _ in range(rounds):
+        action()
+    gc.collect()
+    grown = sys.getallocatedblocks() - start
+    assert grown < slack, f"{grown} blocks still allocated after {rounds} rounds"
+
+
+class Boom(Exception):
+    pass
+
+
+class RaisingEq:
+    """An element whose every comparison raises."""
+
+    def __eq__(self, other):
+        raise Boom("eq")
+
+    def __lt__(self, other):
+        raise Boom("lt")
+
+    def __gt__(self, other):
+        raise Boom("gt")
+
+    __hash__ = object.__hash__
+
+
+class RaisingHash:
+    def __hash__(self):
+        raise Boom("hash")
+
+
+class RaisingStr:
+    def __str__(self):
+        raise Boom("str")
+
+
+class CallsBack:
+    """An element whose __eq__/__lt__/__gt__/__hash__ runs `callback` and records
+    what it raised, so a test can check that re-entry was refused."""
+
+    def __init__(self, callback, result=False):
+        self.callback = callback
+        self.result = result
+        self.errors: list[BaseException] = []
+
+    def _run(self):
+        try:
+            self.callback()
+        except Exception as error:  # noqa: BLE001 - recorded for the test to inspect
+            self.errors.append(error)
+        return self.result
+
+    def __eq__(self, other):
+        return self._run()
+
+    def __lt__(self, other):
+        return self._run()
+
+    def __gt__(self, other):
+        return self._run()
+
+    def __hash__(self):
+        self._run()
+        return 0
+
+
+def assert_refused(element: CallsBack, message: str) -> None:
+    """The callback ran at least once and every attempt was refused with `message`."""
+    assert element.errors, "the callback never ran"
+    for error in element.errors:
+        assert isinstance(error, RuntimeError) and str(error) == message, repr(error)
+
+
+def panic_type():
+    """The PanicException type once native code has raised it (None before)."""
+    for cls in BaseException.__subclasses__():
+        if cls.__module__ == "pyo3_runtime" and cls.__name__ == "PanicException":
+            return cls
+    return None
