@@ -23,11 +23,11 @@ def _push_pop(make, push_name, pop_name):
     return setup
 
 
-def _peek(make, fill, peek):
+def _peek(make, fill, bind):
     def setup(n):
         s = make()
         fill(s, 1000)
-        get = peek(s)
+        get = bind(s)
         loop = range(n)
 
         def run():
@@ -37,6 +37,18 @@ def _peek(make, fill, peek):
         return run
 
     return setup
+
+
+def _getitem_last(n):
+    s = list(range(1000))
+    get = s.__getitem__
+    loop = range(n)
+
+    def run():
+        for _ in loop:
+            get(-1)
+
+    return run
 
 
 def _contains_miss(make, fill, repeats=20):
@@ -63,8 +75,7 @@ WORKLOADS = [
     Workload("Stack.push+pop", "list.append+pop", 1_000_000,
              _push_pop(Stack, "push", "pop"), _push_pop(list, "append", "pop"), target=1.3),
     Workload("Stack.peek", "list.__getitem__(-1)", 1_000_000,
-             _peek(Stack, _fill_stack, lambda s: s.peek),
-             _peek(list, lambda s, n: s.extend(range(n)), lambda s: (lambda g=s.__getitem__: g(-1))), target=1.5),
+             _peek(Stack, _fill_stack, lambda s: s.peek), _getitem_last, target=1.5),
     Workload("Stack.contains (miss)", "x in list", 100_000,
              _contains_miss(Stack, _fill_stack), _contains_miss(list, lambda s, n: s.extend(range(n))), target=2.0),
 ]
