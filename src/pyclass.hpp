@@ -39,10 +39,12 @@ void bind_tuple(const Signature &sig, PyObject *args, PyObject *kwargs, PyObject
 // Prefixes a pending TypeError with "argument '{name}': ", keeping its cause.
 [[gnu::cold]] void rewrite_argument_error(const std::string &name);
 
+// The common case, positional arguments only, is decided from the member's
+// compile-time arity without touching the signature.
+template <std::size_t N, std::size_t Required>
 inline void bind(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
-    std::size_t n = sig.names.size();
-    if (!kwnames && static_cast<std::size_t>(nargs) >= sig.required && static_cast<std::size_t>(nargs) <= n) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+    if (!kwnames && static_cast<std::size_t>(nargs) >= Required && static_cast<std::size_t>(nargs) <= N) [[likely]] {
+        for (std::size_t i = 0; i < N; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
         return;
     }
     bind_slow(sig, args, nargs, kwnames, out);
@@ -161,7 +163,7 @@ template <class T>
 inline const char *class_name_of = nullptr;
 
 template <auto M>
-PyObject *call_noargs(PyObject *self, PyObject *) noexcept {
+[[gnu::flatten]] PyObject *call_noargs(PyObject *self, PyObject *) noexcept {
     using T = typename Member<decltype(M)>::Self;
     try {
         return invoke<M>(self, class_name_of<T>, [](auto &state) {
@@ -174,7 +176,7 @@ PyObject *call_noargs(PyObject *self, PyObject *) noexcept {
 }
 
 template <auto M>
-PyObject *call_fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+[[gnu::flatten]] PyObject *call_fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
     using Traits = Member<decltype(M)>;
     using T = typename Traits::Self;
     using Params = typename Traits::Params;
@@ -182,7 +184,7 @@ PyObject *call_fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
         return invoke<M>(self, class_name_of<T>, [&](auto &state) {
             const Signature &sig = method_signature<M>;
             std::array<PyObject *, Traits::arity> bound;
-            bind(sig, args, nargs, kwnames, bound.data());
+            bind<Traits::arity, required_of<Params>()>(sig, args, nargs, kwnames, bound.data());
             return run_member<M>(state, [&](auto &s) {
                 return call_with<Params>(sig, bound.data(), [&](auto &&...a) { return (s.*M)(std::forward<decltype(a)>(a)...); },
                                          std::make_index_sequence<Traits::arity>{});

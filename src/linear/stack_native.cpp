@@ -1,124 +1,87 @@
-// Stack: an unbounded LIFO of Python objects, kept as a singly linked chain whose
-// first node is the top. Invariant: `count` is the number of nodes reachable from
-// `head`, and each node owns the one below it. Depth counts from the top (0).
-//
-// The chain is freed by a loop, never by recursion, so a stack of millions of
-// nodes is released without touching the native call stack's limits.
+// Stack: an unbounded LIFO of Python objects. Depth counts from the top (0).
+// The elements live in one contiguous array whose last slot is the top, so push
+// and pop cost no allocation, depth d is slot count-1-d, and releasing millions
+// of elements is a plain loop. Invariant: every slot holds one owned reference.
 #include "elements.hpp"
 #include "pyclass.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace morvena {
 
-namespace {
-
-struct Node : PyAllocated {
-    Ref value;
-    Node *next;
-};
-
-void free_chain(Node *node) noexcept {
-    while (node) delete std::exchange(node, node->next);
-}
-
-}  // namespace
-
 struct Stack {
-    Node *head = nullptr;
-    std::uint64_t count = 0;
+    std::vector<Ref> items;  // bottom first
 
     Stack() = default;
-    Stack(Stack &&other) noexcept
-        : head(std::exchange(other.head, nullptr)), count(std::exchange(other.count, 0)) {}
-    ~Stack() { free_chain(head); }
+    Stack(Stack &&) noexcept = default;
 
-    void push(Ref value) {
-        head = new Node{{}, std::move(value), head};
-        ++count;
-    }
+    void push(Ref value) { items.push_back(std::move(value)); }
 
-    Ref peek() const { return head ? head->value.clone() : Ref::none(); }
+    Ref peek() const { return items.empty() ? Ref::none() : items.back().clone(); }
 
     Ref pop() {
-        if (!head) return Ref::none();
-        Node *top = std::exchange(head, head->next);
-        --count;
-        Ref value = std::move(top->value);
-        delete top;
+        if (items.empty()) return Ref::none();
+        Ref value = std::move(items.back());
+        items.pop_back();
         return value;
     }
 
-    std::uint64_t size() const { return count; }
+    std::uint64_t size() const { return items.size(); }
 
     void swap(std::optional<std::uint64_t> index_arg) {
         std::uint64_t index = index_arg.value_or(1);
+        std::uint64_t count = items.size();
+        // The order of these checks decides which message each edge case gets.
         if (index > count) throw_value_error("Index out of bounds");
         if (count == 0) throw_value_error("Stack is currently empty");
         if (count == 1) throw_value_error("Only 1 element available in Stack - Cannot swap");
         if (index == 0) return;
-        if (!head->next) throw_value_error("Next node doens't exist, can't swap!");
-        Node *node = head->next;
-        for (std::uint64_t depth = 1; node; ++depth, node = node->next) {
-            if (depth == index) {
-                std::swap(head->value, node->value);
-                return;
-            }
-        }
-        throw_value_error("Index out of bounds");
+        if (index == count) throw_value_error("Index out of bounds");
+        std::swap(items.back(), items[count - 1 - index]);
     }
 
     bool contains(PyObject *value) const {
-        for (Node *node = head; node; node = node->next)
-            if (equals_or_false(node->value.get(), value)) return true;
-        return false;
+        // Top down, as the stack is read; an element's __eq__ may read the
+        // stack but cannot change it (the borrow flag refuses), so the
+        // iterators stay valid.
+        return std::any_of(items.rbegin(), items.rend(),
+                           [&](const Ref &item) { return equals_or_false(item.get(), value); });
     }
 
     Stack copy() const {
         Stack out;
-        Node **tail = &out.head;
-        for (Node *node = head; node; node = node->next) {
-            *tail = new Node{{}, node->value.clone(), nullptr};
-            tail = &(*tail)->next;
-            ++out.count;
-        }
+        out.items.reserve(items.size());
+        for (const Ref &item : items) out.items.push_back(item.clone());
         return out;
     }
 
-    bool is_empty() const { return count == 0; }
+    bool is_empty() const { return items.empty(); }
 
     Ref to_list() const {
-        ListBuilder list(count);
-        for (Node *node = head; node; node = node->next) list.push(node->value.clone());
+        ListBuilder list(items.size());
+        for (auto it = items.rbegin(); it != items.rend(); ++it) list.push(it->clone());
         return std::move(list).finish();
     }
 
     void reverse() {
-        if (count < 2) throw_value_error("Reverse will have no effect on current Stack");
-        Node *reversed = nullptr;
-        while (head) {
-            Node *next = head->next;
-            head->next = reversed;
-            reversed = std::exchange(head, next);
-        }
-        head = reversed;
+        if (items.size() < 2) throw_value_error("Reverse will have no effect on current Stack");
+        std::reverse(items.begin(), items.end());
     }
 
     void update_top(Ref value) {
-        if (!head) throw_value_error("No current top available in Stack");
-        head->value = std::move(value);
+        if (items.empty()) throw_value_error("No current top available in Stack");
+        items.back() = std::move(value);
     }
 
     void clear() {
-        // Detach first: releasing the elements may run finalisers.
-        Node *old = std::exchange(head, nullptr);
-        count = 0;
-        free_chain(old);
+        // Detach first (releasing the elements may run finalisers), then
+        // release from the top down, the order a stack gives up its elements.
+        std::vector<Ref> old = std::exchange(items, {});
+        while (!old.empty()) old.pop_back();
     }
 
-    void check() const {
-        std::uint64_t nodes = 0;
-        for (Node *node = head; node; node = node->next) ++nodes;
-        if (nodes != count) throw_panic("Stack size disagrees with its chain");
-    }
+    ~Stack() { clear(); }
 };
 
 extern const ClassDef stack_class = PyClass<Stack>("Stack")
