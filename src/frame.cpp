@@ -58,13 +58,19 @@ void throw_tuple_length_error(std::size_t expected, Py_ssize_t got) {
 
 PyObject *panic_exception_type() {
     static PyObject *type = nullptr;
-    if (!type)
+    if (!type) {
+        // Usually first needed while another exception is pending: keep it.
+        PyObject *pending_type, *pending_value, *pending_traceback;
+        PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
         type = PyErr_NewExceptionWithDoc(
             "pyo3_runtime.PanicException",
             "Raised when native code aborts an operation.\n\n"
             "It derives from BaseException so that ordinary `except Exception` handlers do not\n"
             "swallow it and it propagates to the top.",
             PyExc_BaseException, nullptr);
+        if (!type) PyErr_Clear();
+        PyErr_Restore(pending_type, pending_value, pending_traceback);
+    }
     return type;
 }
 

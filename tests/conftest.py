@@ -103,3 +103,17 @@ def panic_type():
         if cls.__module__ == "pyo3_runtime" and cls.__name__ == "PanicException":
             return cls
     return None
+
+
+# The sanitizer build runs the same suite about ten times slower: fewer examples.
+def _hypothesis_profiles():
+    import os
+
+    from hypothesis import settings
+
+    settings.register_profile("sanitized", max_examples=15, deadline=None)
+    settings.register_profile("default", deadline=None)
+    settings.load_profile("sanitized" if os.environ.get("MORVENA_SANITIZED") else "default")
+
+
+_hypothesis_profiles()
