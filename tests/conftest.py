@@ -98,9 +98,26 @@ def assert_refused(element: CallsBack, message: str) -> None:
 
 
 def panic_type():
-    """The PanicException type once native code has raised it (None before)."""
+    """Our PanicException type. Every extension built the same way creates its own
+    class of that name, so ours is the one a Stack's equality scan will not discard."""
+    from morvena import Stack
+
+    primer = Stack()
+    primer.push(RaisingEq())
+    primer.contains(0)  # a discarded error makes sure ours exists
     for cls in BaseException.__subclasses__():
-        if cls.__module__ == "pyo3_runtime" and cls.__name__ == "PanicException":
+        if cls.__module__ != "pyo3_runtime" or cls.__name__ != "PanicException":
+            continue
+
+        class Raises:
+            def __eq__(self, other, cls=cls):
+                raise cls("probe")
+
+        probe = Stack()
+        probe.push(Raises())
+        try:
+            probe.contains(0)
+        except cls:
             return cls
     return None
 
