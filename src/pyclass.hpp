@@ -340,7 +340,8 @@ public:
     explicit PyClass(const char *name)
         : ClassDef(name, &class_type<T>, static_cast<int>(sizeof(Instance<T>)), &slot_dealloc<T>) {
         class_name_of<T> = name;
-        set_init<>({});
+        // A class whose state needs arguments names them with .init<...>().
+        if constexpr (std::is_default_constructible_v<T>) set_init<>({});
     }
 
     // Class docstring; most classes have none (__doc__ is None).
