@@ -38,12 +38,20 @@ namespace {
 
 template <>
 void CircularBuffer::extend(PyObject *iterable) {
-    // The whole iterable is consumed before the space check, so an iteration error
+    // The exclusive borrow keeps `available` true while the iterator runs.
+    std::uint64_t available = capacity() - count;
+    // Reading an exact list or tuple runs no Python code and cannot fail, so its
+    // length decides at once and its items go straight into the ring.
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        auto needed = static_cast<std::uint64_t>(PySequence_Fast_GET_SIZE(iterable));
+        if (needed > available) throw_no_space(needed, available);
+        for_each_item(iterable, [&](PyObject *item) { push(Ref::borrow(item)); });
+        return;
+    }
+    // Any other iterable is consumed before the space check, so an iteration error
     // takes precedence and the message can report the full count. Items past the
     // free space are only counted: they could never be stored, and holding them
     // would let a long iterable cost far more memory than the buffer itself.
-    // The exclusive borrow keeps `available` true while the iterator runs.
-    std::uint64_t available = capacity() - count;
     std::uint64_t needed = 0;
     std::vector<Ref> items;
     for_each_item(iterable, [&](PyObject *item) {
