@@ -145,6 +145,16 @@ struct Arg<std::optional<X>> {
 // call. An iteration error ends the loop with that error.
 template <class F>
 void for_each_item(PyObject *iterable, F &&f) {
+    // Exact lists and tuples are read in place, skipping the iterator object. The
+    // size is re-read on every step, as the list iterator does, so a list changed
+    // by code that `f` runs is seen just as iteration would see it.
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(iterable); ++i) {
+            Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(iterable, i));
+            f(item.get());
+        }
+        return;
+    }
     Ref iterator = checked(PyObject_GetIter(iterable));
     while (PyObject *next = PyIter_Next(iterator.get())) {
         Ref item = Ref::steal(next);

@@ -8,11 +8,15 @@
 namespace morvena {
 
 extern const ClassDef stack_class;
+extern const ClassDef ring_buffer_class;
+extern const ClassDef circular_buffer_class;
 
 namespace {
 
 const ClassDef *const registry[] = {
     &stack_class,
+    &ring_buffer_class,
+    &circular_buffer_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};

@@ -1,7 +1,9 @@
-from typing import Any, final
+from typing import Any, Iterable, final
 
 __all__ = [
     "Stack",
+    "RingBuffer",
+    "CircularBuffer",
 ]
 
 @final
@@ -29,3 +31,75 @@ class Stack:
     def __copy__(self) -> Stack: ...
     def __len__(self) -> int: ...
     def __contains__(self, key: object, /) -> bool: ...
+
+@final
+class RingBuffer:
+    """Fixed-size FIFO ring that overwrites its oldest element when full."""
+
+    def __new__(cls, size: int) -> RingBuffer: ...
+    def enqueue(self, value: Any) -> None:
+        """Appends `value`; a full ring drops its oldest element, a ring of size 0 drops `value`."""
+    def dequeue(self) -> Any:
+        """Removes and returns the oldest element, or None when empty."""
+    def peek(self) -> Any:
+        """The oldest element, or None when empty."""
+    def size(self) -> int: ...
+    def capacity(self) -> int: ...
+    def is_empty(self) -> bool: ...
+    def is_full(self) -> bool: ...
+    def contains(self, value: Any) -> bool:
+        """Equality scan from the oldest; a comparison that raises counts as unequal."""
+    def search(self, value: Any) -> int | None:
+        """Position (0 = oldest) of the first equal element, or None."""
+    def extend(self, iterable: Iterable[Any]) -> None:
+        """Enqueues each item as it is produced; items taken before an iteration error stay."""
+    def update(self, index: int, value: Any) -> None:
+        """Replaces the element at position `index`; IndexError when out of range."""
+    def to_list(self) -> list[Any]:
+        """The elements from the oldest to the newest."""
+    def subarry(self) -> list[Any]:
+        """Same as to_list."""
+    def copy(self) -> RingBuffer: ...
+    def __copy__(self) -> RingBuffer: ...
+    def clear(self) -> None: ...
+    def __len__(self) -> int: ...
+    def __bool__(self) -> bool: ...
+    def __contains__(self, key: object, /) -> bool: ...
+    def __getitem__(self, key: int, /) -> Any:
+        """The element at position `key` (0 = oldest)."""
+
+@final
+class CircularBuffer:
+    """Fixed-size FIFO ring that refuses new elements when full."""
+
+    def __new__(cls, size: int) -> CircularBuffer: ...
+    def enqueue(self, value: Any) -> None:
+        """Appends `value`; ValueError when the buffer is full."""
+    def dequeue(self) -> Any:
+        """Removes and returns the oldest element; ValueError when empty."""
+    def peek(self) -> Any:
+        """The oldest element, or None when empty."""
+    def size(self) -> int: ...
+    def capacity(self) -> int: ...
+    def is_empty(self) -> bool: ...
+    def is_full(self) -> bool: ...
+    def contains(self, value: Any) -> bool:
+        """Equality scan from the oldest; a comparison that raises counts as unequal."""
+    def search(self, value: Any) -> int | None:
+        """Position (0 = oldest) of the first equal element, or None."""
+    def extend(self, iterable: Iterable[Any]) -> None:
+        """Enqueues every item, or none of them when they do not all fit (ValueError)."""
+    def update(self, index: int, value: Any) -> None:
+        """Replaces the element at position `index`; ValueError when out of range."""
+    def to_list(self) -> list[Any]:
+        """The elements from the oldest to the newest."""
+    def subarray(self) -> list[Any]:
+        """Same as to_list."""
+    def copy(self) -> CircularBuffer: ...
+    def __copy__(self) -> CircularBuffer: ...
+    def clear(self) -> None: ...
+    def __len__(self) -> int: ...
+    def __bool__(self) -> bool: ...
+    def __contains__(self, key: object, /) -> bool: ...
+    def __getitem__(self, key: int, /) -> Any:
+        """The element at position `key` (0 = oldest)."""

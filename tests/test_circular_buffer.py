@@ -1,0 +1,34 @@
+"""CircularBuffer refuses: a full buffer takes nothing, and extend is all-or-nothing."""
+
+import pytest
+from conftest import Boom, same_refcount
+from test_ring import feed
+
+from morvena import CircularBuffer
+
+NO_SPACE = r"^Not enough space available in Circular Buffer - Needed slots: 5, available slots: 3$"
+
+
+@pytest.mark.parametrize("make", [list, tuple, feed, lambda items: range(len(items))])
+def test_extend_is_all_or_nothing(make):
+    held = object()
+    buf = CircularBuffer(4)
+    buf.enqueue(0)
+    with same_refcount(held):
+        with pytest.raises(ValueError, match=NO_SPACE):
+            buf.extend(make([held] * 5))
+        with pytest.raises(Boom):
+            buf.extend(feed([held] * 5, fail_at=4))
+    assert buf.to_list() == [0]
+    buf.extend(make([7] * 3))
+    assert buf.to_list() == [0, *make([7] * 3)]
+
+
+def test_size_zero_refuses_everything():
+    buf = CircularBuffer(0)
+    with pytest.raises(ValueError, match=r"^Circular Buffer is currently full!$"):
+        buf.enqueue(1)
+    with pytest.raises(ValueError, match=r"Needed slots: 1, available slots: 0$"):
+        buf.extend([1])
+    buf.extend([])
+    assert buf.is_empty() and buf.is_full()
