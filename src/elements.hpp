@@ -32,8 +32,30 @@ inline bool equals_or_false(PyObject *stored, PyObject *probe) {
 enum class Ordering { Less, Equal, Greater };
 
 // Three-way order by <, then >, then ==; none holding (NaN) is an error, and an
-// exception from any step ends the comparison.
-Ordering compare(PyObject *a, PyObject *b);
+// exception from any step ends the comparison. Classes word the unordered case
+// differently, so the caller may name its message.
+[[gnu::noinline]] Ordering compare_objects(PyObject *a, PyObject *b, std::string_view unordered);
+
+// Ordered structures spend most of their time here, so pairs of exact ints,
+// floats or strs are ordered natively: their rich comparisons cannot be
+// overridden and give exactly these answers (a NaN still orders nowhere).
+inline Ordering compare(PyObject *a, PyObject *b, std::string_view unordered = "Cannot compare Python Objects") {
+    if (PyLong_CheckExact(a) && PyLong_CheckExact(b)) {
+        int overflow_a = 0, overflow_b = 0;
+        long long x = PyLong_AsLongLongAndOverflow(a, &overflow_a);
+        long long y = PyLong_AsLongLongAndOverflow(b, &overflow_b);
+        if (!overflow_a && !overflow_b) return x < y ? Ordering::Less : x > y ? Ordering::Greater : Ordering::Equal;
+    } else if (PyFloat_CheckExact(a) && PyFloat_CheckExact(b)) {
+        double x = PyFloat_AS_DOUBLE(a), y = PyFloat_AS_DOUBLE(b);
+        if (x < y) return Ordering::Less;
+        if (x > y) return Ordering::Greater;
+        if (x == y) return Ordering::Equal;
+    } else if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
+        int order = PyUnicode_Compare(a, b);
+        return order < 0 ? Ordering::Less : order > 0 ? Ordering::Greater : Ordering::Equal;
+    }
+    return compare_objects(a, b, unordered);
+}
 
 // str() of an element for a message; str() raising is an internal abort.
 std::string element_text(PyObject *obj);

@@ -147,11 +147,11 @@ bool truth_of(PyObject *a, PyObject *b, int op) {
 
 }  // namespace
 
-Ordering compare(PyObject *a, PyObject *b) {
+Ordering compare_objects(PyObject *a, PyObject *b, std::string_view unordered) {
     if (truth_of(a, b, Py_LT)) return Ordering::Less;
     if (truth_of(a, b, Py_GT)) return Ordering::Greater;
     if (truth_of(a, b, Py_EQ)) return Ordering::Equal;
-    throw_value_error("Cannot compare Python Objects");
+    throw_value_error(unordered);
 }
 
 std::string element_text(PyObject *obj) {
