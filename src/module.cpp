@@ -10,6 +10,10 @@ namespace morvena {
 extern const ClassDef stack_class;
 extern const ClassDef ring_buffer_class;
 extern const ClassDef circular_buffer_class;
+extern const ClassDef priority_queue_class;
+extern const ClassDef binary_search_tree_class;
+extern const ClassDef avl_tree_class;
+extern const ClassDef trie_class;
 
 namespace {
 
@@ -17,6 +21,10 @@ const ClassDef *const registry[] = {
     &stack_class,
     &ring_buffer_class,
     &circular_buffer_class,
+    &priority_queue_class,
+    &binary_search_tree_class,
+    &avl_tree_class,
+    &trie_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
