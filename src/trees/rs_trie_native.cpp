@@ -3,9 +3,9 @@
 // sorted by code point (so every listing has one deterministic order), every
 // leaf ends a word, `node_count` counts the nodes below the root.
 //
-// Each node knows its parent, which lets removal climb back without a path and
-// lets destruction walk any shape, a 200,000-character chain included, in a
-// loop that needs no memory of its own.
+// Each node knows its parent and its own code point, which lets removal climb
+// back without a path and lets destruction walk any shape, a 200,000-character
+// chain included, in a loop that needs no memory of its own.
 #include "elements.hpp"
 #include "pyclass.hpp"
 
@@ -16,45 +16,76 @@ namespace morvena {
 
 namespace {
 
-struct TrieNode;
-
-struct Edge {
-    Py_UCS4 ch;
-    TrieNode *node;
-};
-
-struct TrieNode : PyAllocated {
+// One allocation per node: the header, then the child pointers, then their
+// code points, sorted. A lookup reads one block per character instead of a
+// node and a separate child array, which halves the cache misses of a walk
+// through a trie too large for the cache.
+struct TrieNode {
     TrieNode *parent;
     Ref word;  // the inserted str at a word end, else empty
-    std::vector<Edge> children;
+    Py_UCS4 ch;  // the edge from the parent
+    std::uint32_t size = 0;
+    std::uint32_t capacity;
 
-    explicit TrieNode(TrieNode *up) noexcept : parent(up) {}
+    TrieNode(TrieNode *up, Py_UCS4 edge, std::uint32_t slots) noexcept : parent(up), ch(edge), capacity(slots) {}
 
-    TrieNode *child(Py_UCS4 ch) const noexcept {
-        auto it = lower(ch);
-        return it != children.end() && it->ch == ch ? it->node : nullptr;
+    TrieNode **kids() noexcept { return reinterpret_cast<TrieNode **>(this + 1); }
+    TrieNode *const *kids() const noexcept { return reinterpret_cast<TrieNode *const *>(this + 1); }
+    Py_UCS4 *chars() noexcept { return reinterpret_cast<Py_UCS4 *>(kids() + capacity); }
+    const Py_UCS4 *chars() const noexcept { return reinterpret_cast<const Py_UCS4 *>(kids() + capacity); }
+
+    // The first slot whose code point is not below `c`.
+    std::uint32_t lower(Py_UCS4 c) const noexcept {
+        const Py_UCS4 *cs = chars();
+        std::uint32_t lo = 0, hi = size;
+        while (lo < hi) {
+            std::uint32_t mid = (lo + hi) / 2;
+            if (cs[mid] < c) lo = mid + 1; else hi = mid;
+        }
+        return lo;
     }
-    std::vector<Edge>::const_iterator lower(Py_UCS4 ch) const noexcept {
-        return std::lower_bound(children.begin(), children.end(), ch,
-                                [](const Edge &edge, Py_UCS4 c) { return edge.ch < c; });
+
+    TrieNode *child(Py_UCS4 c) const noexcept {
+        const Py_UCS4 *cs = chars();
+        // Most nodes have one or a few children: a scan beats halving there.
+        if (size <= 8) {
+            for (std::uint32_t i = 0; i < size; ++i)
+                if (cs[i] == c) return kids()[i];
+            return nullptr;
+        }
+        std::uint32_t i = lower(c);
+        return i < size && cs[i] == c ? kids()[i] : nullptr;
     }
+
+    static_assert(alignof(TrieNode *) <= 8 && sizeof(Ref) == sizeof(void *), "children follow the header");
 };
 
-// Frees everything below `top` (and `top` itself when `including_top`): a node
+TrieNode *make_node(TrieNode *parent, Py_UCS4 ch, std::uint32_t capacity) {
+    std::size_t bytes = sizeof(TrieNode) + capacity * (sizeof(TrieNode *) + sizeof(Py_UCS4));
+    void *block = PyObject_Malloc(bytes);
+    if (!block) throw std::bad_alloc();
+    return new (block) TrieNode(parent, ch, capacity);
+}
+
+void destroy_node(TrieNode *node) noexcept {
+    node->~TrieNode();
+    PyObject_Free(node);
+}
+
+// Frees everything below `top`, and `top` itself when `including_top`: a node
 // gives up its last child and the walk descends into it; a childless node is
-// freed and the walk climbs back to its parent.
+// freed and the walk climbs back to its parent. No memory is needed, so any
+// shape, however deep, is released in a loop.
 void free_below(TrieNode *top, bool including_top) noexcept {
     TrieNode *node = top;
     for (;;) {
-        if (!node->children.empty()) {
-            TrieNode *next = node->children.back().node;
-            node->children.pop_back();
-            node = next;
+        if (node->size > 0) {
+            node = node->kids()[--node->size];
         } else if (node == top) {
-            if (including_top) delete node;
+            if (including_top) destroy_node(node);
             return;
         } else {
-            delete std::exchange(node, node->parent);
+            destroy_node(std::exchange(node, node->parent));
         }
     }
 }
@@ -97,7 +128,7 @@ struct Trie {
     std::uint64_t word_count = 0;
     std::uint64_t node_count = 0;
 
-    Trie() : root(new TrieNode(nullptr)) {}
+    Trie() : root(make_node(nullptr, 0, 0)) {}
     Trie(Trie &&other) noexcept
         : root(std::exchange(other.root, nullptr)),
           word_count(std::exchange(other.word_count, 0)),
@@ -122,21 +153,23 @@ struct Trie {
 
     void remove(PyObject *word) {
         if (node_count == 0) throw_value_error(no_elements);
-        const TrieNode *found = walk(Text(word));
-        if (!found || !found->word) throw_value_error("Word not found in Trie structure");
-        TrieNode *node = const_cast<TrieNode *>(found);
+        TrieNode *node = walk(Text(word));
+        if (!node || !node->word) throw_value_error("Word not found in Trie structure");
         Ref released = std::move(node->word);
         --word_count;
         // Climb while the node would be a childless non-word; the highest such
         // node is cut from its parent with everything below it.
         TrieNode *cut = nullptr;
-        for (TrieNode *n = node; n != root && !n->word && n->children.size() <= (cut ? 1u : 0u); n = n->parent) {
+        for (TrieNode *n = node; n != root && !n->word && n->size <= (cut ? 1u : 0u); n = n->parent) {
             cut = n;
             --node_count;
         }
         if (cut) {
-            auto &siblings = cut->parent->children;
-            siblings.erase(std::find_if(siblings.begin(), siblings.end(), [&](const Edge &e) { return e.node == cut; }));
+            TrieNode *parent = cut->parent;
+            std::uint32_t at = parent->lower(cut->ch);
+            std::copy(parent->kids() + at + 1, parent->kids() + parent->size, parent->kids() + at);
+            std::copy(parent->chars() + at + 1, parent->chars() + parent->size, parent->chars() + at);
+            --parent->size;
             free_below(cut, true);
         }
     }
@@ -195,8 +228,9 @@ struct Trie {
 
     Ref base_keys() const {
         if (node_count == 0) throw_value_error(no_keys);
-        ListBuilder list(root->children.size());
-        for (const Edge &edge : root->children) list.push(checked(PyUnicode_FromOrdinal(static_cast<int>(edge.ch))));
+        ListBuilder list(root->size);
+        for (std::uint32_t i = 0; i < root->size; ++i)
+            list.push(checked(PyUnicode_FromOrdinal(static_cast<int>(root->chars()[i]))));
         return std::move(list).finish();
     }
 
@@ -209,21 +243,23 @@ struct Trie {
     // number of distinct words, as those insertions would make it.
     Trie copy() const {
         if (node_count == 0) throw_value_error(no_elements);
-        Trie out;
+        Trie out(make_node(nullptr, 0, root->size));
         std::vector<std::pair<const TrieNode *, TrieNode *>> stack{{root, out.root}};
         while (!stack.empty()) {
             auto [source, target] = stack.back();
             stack.pop_back();
-            target->children.reserve(source->children.size());
-            for (const Edge &edge : source->children) {
-                TrieNode *node = new TrieNode(target);
-                target->children.push_back({edge.ch, node});
+            for (std::uint32_t i = 0; i < source->size; ++i) {
+                const TrieNode *kid = source->kids()[i];
+                TrieNode *node = make_node(target, kid->ch, kid->size);
+                target->kids()[i] = node;
+                target->chars()[i] = kid->ch;
+                ++target->size;
                 ++out.node_count;
-                if (edge.node->word) {
-                    node->word = edge.node->word.clone();
+                if (kid->word) {
+                    node->word = kid->word.clone();
                     ++out.word_count;
                 }
-                stack.emplace_back(edge.node, node);
+                stack.emplace_back(kid, node);
             }
         }
         return out;
@@ -231,60 +267,86 @@ struct Trie {
 
     void clear() {
         // Detach first: the released words' finalisers may run Python code.
-        std::vector<Edge> old = std::exchange(root->children, {});
+        TrieNode *old = std::exchange(root, make_node(nullptr, 0, 0));
         word_count = node_count = 0;
-        for (const Edge &edge : old) free_below(edge.node, true);
+        free_below(old, true);
     }
 
     void check() const {
+        if (root->word) throw_panic("the trie's root ends a word");
         std::uint64_t nodes = 0;
         std::vector<const TrieNode *> stack{root};
-        if (root->word) throw_panic("the trie's root ends a word");
         while (!stack.empty()) {
             const TrieNode *node = stack.back();
             stack.pop_back();
-            if (node != root && node->children.empty() && !node->word) throw_panic("trie leaf that ends no word");
-            for (std::size_t i = 0; i < node->children.size(); ++i) {
-                const Edge &edge = node->children[i];
-                if (i > 0 && node->children[i - 1].ch >= edge.ch) throw_panic("trie children out of order");
-                if (edge.node->parent != node) throw_panic("trie parent link broken");
+            if (node != root && node->size == 0 && !node->word) throw_panic("trie leaf that ends no word");
+            for (std::uint32_t i = 0; i < node->size; ++i) {
+                const TrieNode *kid = node->kids()[i];
+                if (i > 0 && node->chars()[i - 1] >= node->chars()[i]) throw_panic("trie children out of order");
+                if (kid->parent != node || kid->ch != node->chars()[i]) throw_panic("trie child links broken");
                 ++nodes;
-                stack.push_back(edge.node);
+                stack.push_back(kid);
             }
         }
         if (nodes != node_count) throw_panic("trie node count disagrees with its nodes");
     }
 
 private:
+    explicit Trie(TrieNode *top) noexcept : root(top) {}
+
     // The node the text leads to, or nullptr when the path breaks off.
-    const TrieNode *walk(const Text &text) const noexcept {
-        const TrieNode *node = root;
+    TrieNode *walk(const Text &text) const noexcept {
+        TrieNode *node = root;
         for (Py_ssize_t i = 0; i < text.size() && node; ++i) node = node->child(text[i]);
         return node;
     }
 
-    // Builds the missing tail text[from..] detached, then links it under
-    // `node` in one step, so running out of memory leaves the trie unchanged.
+    // Makes room for one more child. The node moves to a larger block, so its
+    // parent's slot and its children's parent links follow it.
+    TrieNode *with_room(TrieNode *node) {
+        if (node->size < node->capacity) return node;
+        TrieNode *moved = make_node(node->parent, node->ch, node->capacity ? 2 * node->capacity : 1);
+        moved->word = std::move(node->word);
+        moved->size = node->size;
+        std::copy_n(node->kids(), node->size, moved->kids());
+        std::copy_n(node->chars(), node->size, moved->chars());
+        for (std::uint32_t i = 0; i < moved->size; ++i) moved->kids()[i]->parent = moved;
+        if (TrieNode *parent = node->parent)
+            parent->kids()[parent->lower(node->ch)] = moved;
+        else
+            root = moved;
+        destroy_node(node);
+        return moved;
+    }
+
+    // Links the missing tail text[from..] under `node`. The tail is built
+    // detached and the node grown before anything is linked, so running out of
+    // memory leaves the trie as it was.
     TrieNode *graft(TrieNode *node, const Text &text, Py_ssize_t from) {
-        TrieNode *head = new TrieNode(node);
+        Py_ssize_t end = text.size();
+        TrieNode *head = make_node(nullptr, text[from], from + 1 < end ? 1 : 0);
         TrieNode *tail = head;
         try {
-            for (Py_ssize_t i = from + 1; i < text.size(); ++i) {
-                TrieNode *next = new TrieNode(tail);
-                try {
-                    tail->children.push_back({text[i], next});
-                } catch (...) {
-                    delete next;
-                    throw;
-                }
+            for (Py_ssize_t i = from + 1; i < end; ++i) {
+                TrieNode *next = make_node(tail, text[i], i + 1 < end ? 1 : 0);
+                tail->kids()[0] = next;
+                tail->chars()[0] = text[i];
+                tail->size = 1;
                 tail = next;
             }
-            node->children.insert(node->lower(text[from]), {text[from], head});
+            node = with_room(node);
         } catch (...) {
             free_below(head, true);
             throw;
         }
-        node_count += static_cast<std::uint64_t>(text.size() - from);
+        head->parent = node;
+        std::uint32_t at = node->lower(head->ch);
+        std::copy_backward(node->kids() + at, node->kids() + node->size, node->kids() + node->size + 1);
+        std::copy_backward(node->chars() + at, node->chars() + node->size, node->chars() + node->size + 1);
+        node->kids()[at] = head;
+        node->chars()[at] = head->ch;
+        ++node->size;
+        node_count += static_cast<std::uint64_t>(end - from);
         return tail;
     }
 
@@ -296,7 +358,7 @@ private:
             const TrieNode *node = stack.back();
             stack.pop_back();
             if (node->word) visit(node->word.get());
-            for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) stack.push_back(it->node);
+            for (std::uint32_t i = node->size; i > 0; --i) stack.push_back(node->kids()[i - 1]);
         }
     }
 
