@@ -4,6 +4,10 @@ __all__ = [
     "Stack",
     "RingBuffer",
     "CircularBuffer",
+    "PriorityQueue",
+    "BinarySearchTree",
+    "AVLTree",
+    "Trie",
 ]
 
 @final
@@ -103,3 +107,141 @@ class CircularBuffer:
     def __contains__(self, key: object, /) -> bool: ...
     def __getitem__(self, key: int, /) -> Any:
         """The element at position `key` (0 = oldest)."""
+
+@final
+class PriorityQueue:
+    """Binary min- or max-heap of values with signed 32-bit integer priorities."""
+
+    def __new__(cls, priority_type: str) -> PriorityQueue:
+        """`priority_type` is "min" or "max", in any case."""
+    def enqueue(self, value: Any, priority: int) -> None: ...
+    def dequeue(self) -> Any:
+        """Removes the top entry and returns its value."""
+    def peek(self, return_priority: bool | None = ...) -> Any:
+        """The top value, or (value, priority) when `return_priority` is true."""
+    def is_empty(self) -> bool: ...
+    def size(self) -> int: ...
+    def is_min_heap(self) -> bool: ...
+    def is_max_heap(self) -> bool: ...
+    def contains(self, value: Any) -> bool:
+        """Equality scan in array order; a comparison that raises counts as unequal."""
+    def update_priority(self, index: int, priority: int) -> None:
+        """Sets the priority of the entry at array position `index` and restores heap order."""
+    def search(self, value: Any) -> int:
+        """Array position of the first entry whose value equals `value`."""
+    def remove(self, index: int, return_priority: bool | None = ...) -> Any:
+        """Removes the entry at array position `index`; returns it as `peek` would."""
+    def extend(self, iterable: list[tuple[Any, int]]) -> None:
+        """Enqueues (value, priority) tuples in order; those before a failing item stay."""
+    def to_list(self) -> list[tuple[Any, int]]:
+        """(value, priority) tuples in array order, not priority order."""
+    def copy(self) -> PriorityQueue: ...
+    def __copy__(self) -> PriorityQueue: ...
+    def clear(self) -> None: ...
+    def heapify_up(self, index: int) -> None:
+        """Sifts the entry at `index` towards the top."""
+    def heapify_down(self, index: int | None = ...) -> None:
+        """Sifts the entry at `index` (default 0) down; an index past the end does nothing."""
+    def __len__(self) -> int: ...
+    def __bool__(self) -> bool: ...
+    def __contains__(self, key: object, /) -> bool: ...
+
+@final
+class BinarySearchTree:
+    """Unbalanced search tree ordered by rich comparison; equal values share a counted node."""
+
+    def __new__(cls, allow_duplicates: bool) -> BinarySearchTree: ...
+    def add(self, value: Any) -> None:
+        """Inserts `value`; an equal value raises its count, or is ignored without duplicates."""
+    def remove(self, value: Any) -> Any:
+        """Removes one occurrence of a value equal to `value` and returns the stored object."""
+    def prune(self) -> None:
+        """Removes the nodes that are leaves at the time of the call."""
+    def peek_root(self) -> Any: ...
+    def contains(self, value: Any) -> bool: ...
+    def extend(self, iterable: list[Any]) -> None:
+        """Adds the items in order; items added before a failing one stay."""
+    def min(self) -> Any: ...
+    def max(self) -> Any: ...
+    def at_depth(self, value: Any) -> int:
+        """Depth of the node equal to `value`, the root being at depth 0."""
+    def height(self) -> int:
+        """Nodes on the longest root-to-leaf path, 0 when empty."""
+    def size(self) -> int:
+        """Stored values, duplicates included."""
+    def is_empty(self) -> bool: ...
+    def inorder_list(self) -> list[Any]:
+        """Values in ascending order; a value stands once per occurrence."""
+    def preorder_list(self) -> list[Any]:
+        """Node, left subtree, right subtree."""
+    def postorder_list(self) -> list[Any]:
+        """Left subtree, right subtree, node."""
+    def bfs_list(self) -> list[Any]:
+        """Level order from the root, each level left to right."""
+    def copy(self) -> BinarySearchTree:
+        """A tree of the same shape and counts sharing the stored objects."""
+    def clear(self) -> None: ...
+
+@final
+class AVLTree:
+    """Height-balanced search tree ordered by rich comparison; equal values share a counted node."""
+
+    def __new__(cls, allow_duplicates: bool) -> AVLTree: ...
+    def add(self, value: Any) -> None:
+        """Inserts `value`; an equal value raises its count, or is ignored without duplicates."""
+    def remove(self, value: Any) -> Any:
+        """Removes one occurrence of a value equal to `value` and returns the stored object."""
+    def peek_root(self) -> Any: ...
+    def contains(self, value: Any) -> bool: ...
+    def extend(self, iterable: list[Any]) -> None:
+        """Adds the items in order; items added before a failing one stay."""
+    def min(self) -> Any: ...
+    def max(self) -> Any: ...
+    def at_depth(self, value: Any) -> int:
+        """Depth of the node equal to `value`, the root being at depth 0."""
+    def height(self) -> int:
+        """Nodes on the longest root-to-leaf path; raises when empty."""
+    def size(self) -> int:
+        """Stored values, duplicates included."""
+    def is_empty(self) -> bool: ...
+    def inorder_list(self) -> list[Any]:
+        """Values in ascending order; a value stands once per occurrence."""
+    def preorder_list(self) -> list[Any]:
+        """Node, left subtree, right subtree."""
+    def postorder_list(self) -> list[Any]:
+        """Left subtree, right subtree, node."""
+    def bfs_list(self) -> list[Any]:
+        """Level order from the root, each level left to right."""
+    def copy(self) -> AVLTree:
+        """A tree of the same shape and counts sharing the stored objects."""
+    def clear(self) -> None: ...
+
+@final
+class Trie:
+    """Prefix tree of strs, one edge per code point; listings are in code-point order."""
+
+    def __new__(cls) -> Trie: ...
+    def insert(self, value: str) -> None: ...
+    def remove(self, word: str) -> None:
+        """Removes the word and the nodes that no longer lead to any word."""
+    def contains(self, value: str) -> bool: ...
+    def starts_with(self, prefix: str) -> bool: ...
+    def prefixed(self, prefix: str) -> list[str]:
+        """Words beginning with `prefix`, each before its extensions, in code-point order."""
+    def words(self) -> list[str]:
+        """Every stored word, each before its extensions, in code-point order."""
+    def extend(self, iterable: list[str]) -> None:
+        """Inserts the items in order; those before a failing item stay."""
+    def get_prefixes(self, word: str) -> list[str]:
+        """Stored words that are proper prefixes of `word`, shortest first."""
+    def prefix_count(self, prefix: str) -> int:
+        """Number of stored words beginning with `prefix`."""
+    def base_keys(self) -> list[str]:
+        """First characters of the stored words, in code-point order."""
+    def node_size(self) -> int: ...
+    def word_size(self) -> int:
+        """Successful inserts minus successful removals."""
+    def is_empty(self) -> bool:
+        """True when no node is stored (the empty string adds none)."""
+    def copy(self) -> Trie: ...
+    def clear(self) -> None: ...
