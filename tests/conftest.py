@@ -134,3 +134,72 @@ def _hypothesis_profiles():
 
 
 _hypothesis_profiles()
+
+
+def search_tree_machine(tree_class, allow_duplicates):
+    """A hypothesis state machine checking a search tree against a sorted list
+    with counts; shared by the unbalanced and the AVL tree. `check_shape(tree)`
+    on the returned class may be overridden to add per-class shape checks."""
+    import bisect
+
+    from hypothesis import strategies as st
+    from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
+
+    values = st.integers(-20, 20)
+
+    class SearchTreeModel(RuleBasedStateMachine):
+        def __init__(self):
+            super().__init__()
+            self.tree = tree_class(allow_duplicates)
+            self.model: list[int] = []
+
+        @rule(value=values)
+        def add(self, value):
+            self.tree.add(value)
+            if allow_duplicates or value not in self.model:
+                bisect.insort(self.model, value)
+
+        @rule(items=st.lists(values, max_size=5))
+        def extend(self, items):
+            self.tree.extend(items)
+            for value in items:
+                if allow_duplicates or value not in self.model:
+                    bisect.insort(self.model, value)
+
+        @rule(value=values)
+        def remove(self, value):
+            if value in self.model:
+                assert self.tree.remove(value) == value
+                self.model.remove(value)
+            else:
+                try:
+                    self.tree.remove(value)
+                except ValueError as error:
+                    assert str(error) == "Value not found in the current BST"
+                else:
+                    raise AssertionError("remove of a missing value succeeded")
+
+        @rule(value=values)
+        def contains(self, value):
+            assert self.tree.contains(value) == (value in self.model)
+
+        @rule()
+        def copy(self):
+            if self.model:
+                copied = self.tree.copy()
+                assert copied.bfs_list() == self.tree.bfs_list()
+                self.tree = copied
+
+        @invariant()
+        def agrees(self):
+            assert self.tree.size() == len(self.model)
+            if self.model:
+                assert self.tree.inorder_list() == self.model
+                assert (self.tree.min(), self.tree.max()) == (self.model[0], self.model[-1])
+            type(self).check_shape(self.tree)
+
+        @staticmethod
+        def check_shape(tree):
+            pass
+
+    return SearchTreeModel

@@ -147,7 +147,8 @@ struct Trie {
             node = next;
         }
         if (i < text.size()) node = graft(node, text, i);
-        node->word = Ref::borrow(value);
+        // The root never ends a word: the empty string is counted, not stored.
+        if (node != root) node->word = Ref::borrow(value);
         ++word_count;
     }
 
