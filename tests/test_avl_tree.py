@@ -39,14 +39,6 @@ def test_removals_rebalance():
     assert tree.bfs_list() == [3, 2, 4] and tree.height() == 2
 
 
-@pytest.mark.parametrize("duplicates, listed", [(False, [1]), (True, [1, 1])])
-def test_duplicates(duplicates, listed):
-    tree = tree_of(1, 1, duplicates=duplicates)
-    assert tree.size() == len(listed) and tree.inorder_list() == listed
-    tree.remove(1)
-    assert tree.size() == len(listed) - 1
-
-
 @pytest.mark.parametrize(
     "call, message",
     [

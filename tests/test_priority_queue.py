@@ -86,14 +86,6 @@ def test_remove_update_and_search_by_position():
     assert [q.dequeue() for _ in range(4)] == ["c", "b", "e", "d"]
 
 
-def test_heapify_repairs_a_position():
-    q = queue_of("max", [("a", 5), ("b", 1)])
-    q.update_priority(1, 1)
-    q.heapify_up(1)
-    q.heapify_down(5)
-    assert q.to_list() == [("a", 5), ("b", 1)]
-
-
 def test_equality_scans_skip_raising_elements():
     q = queue_of("min", [(RaisingEq(), 1), (7, 2)])
     assert q.contains(7) and 7 in q and q.search(7) == 1 and not q.contains(8)
