@@ -8,11 +8,15 @@
 namespace morvena {
 
 extern const ClassDef stack_class;
+extern const ClassDef bloom_filter_class;
+extern const ClassDef cuckoo_filter_class;
 
 namespace {
 
 const ClassDef *const registry[] = {
     &stack_class,
+    &bloom_filter_class,
+    &cuckoo_filter_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
