@@ -2,23 +2,27 @@
 // 16-bit fingerprint f in one of its two candidate buckets, i1 = H mod n and
 // i2 = (mix(f) xor i1) mod n, where H is the item's object hash.
 //
-// Invariant: every stored fingerprint can be matched to one inserted, not yet
-// deleted item with that fingerprint, sitting either in the item's i1 with the
-// tag `first` or in its i2 with the tag `second`. `contains` and `delete` look
-// only at i1 and i2, so this is what rules out false negatives.
+// Invariant: each stored copy of f sits in the i1 or the i2 of one inserted, not
+// yet deleted item with fingerprint f, and its tag says which, and for i2 also
+// which i1. `contains` and `delete` look only at i1 and i2, so this is what rules
+// out false negatives.
 //
-// Why the tag: i2 is computable from (i1, f), but i1 is not computable from
-// (i2, f) unless n is a power of two, because the xor can carry the index past n
-// before the reduction. So only fingerprints tagged `first` are ever displaced
-// (to their i2, where they stay), and `delete` takes a `first` copy from i1, else
-// a `second` copy from i2: any copy it takes that way is one the matching can
-// hand to the deleted item, so every kept item still finds its own.
+// Why the tag: i2 follows from (i1, f), but for n not a power of two i1 does not
+// follow from (i2, f): the xor may carry the index past n before the reduction,
+// so moving a copy from i2 "back" by the same formula can strand it in a bucket
+// its item never looks at. Inverting the formula instead leaves at most two
+// candidates for i1 (see first_bucket), and the tag names the right one. With
+// it a copy can move between its two buckets in both directions, as in a
+// power-of-two filter, and `delete` removes a copy that is provably its item's:
+// one tagged `first` in i1, else one tagged as i1's second copy in i2.
 //
-// A failed insert undoes its displacements, so it leaves every slot as it was.
+// A failed insert retraces its chain of evictions from the copy left in hand
+// and undoes every move: it leaves the filter as it was.
 #include "elements.hpp"
 #include "pyclass.hpp"
 #include "random.hpp"
 
+#include <bit>
 #include <vector>
 
 namespace morvena {
@@ -31,13 +35,22 @@ std::uint64_t fingerprint_mix(std::uint64_t f) noexcept {
     return b ^ (b >> 33);
 }
 
-enum Tag : std::uint16_t { first = 0, second = 1 };
+// Where a copy sits: its item's i1, or its i2 with one of the two i1 values
+// that lead there (see first_bucket).
+enum class Tag : std::uint16_t { first, second_low, second_high };
 
-// fingerprint 0 marks an empty slot: real fingerprints are 1 to 65535.
+// Fingerprint 0 marks an empty slot: real fingerprints are 1 to 65535.
 struct Slot {
     std::uint16_t fingerprint = 0;
-    std::uint16_t tag = first;
+    Tag tag = Tag::first;
     bool empty() const noexcept { return fingerprint == 0; }
+};
+
+// A copy and the bucket it is in, or is about to be put in.
+struct Placed {
+    std::uint16_t fingerprint;
+    std::uint64_t bucket;
+    Tag tag;
 };
 
 }  // namespace
@@ -48,11 +61,15 @@ struct CuckooFilter {
     std::uint64_t bucket_size;
     std::uint64_t retries;
     std::uint64_t count = 0;
+    // The smallest power of two >= bucket_count, minus one: the bits an index
+    // below bucket_count can have.
+    std::uint64_t index_mask;
 
     CuckooFilter(std::optional<std::uint64_t> size, std::optional<std::uint64_t> slots_per_bucket,
                  std::optional<std::uint64_t> max_retries)
         : bucket_count(size.value_or(100)), bucket_size(slots_per_bucket.value_or(4)),
-          retries(max_retries.value_or(4)) {
+          retries(max_retries.value_or(4)),
+          index_mask(bucket_count > (std::uint64_t{1} << 63) ? UINT64_MAX : std::bit_ceil(bucket_count) - 1) {
         if (bucket_count == 0) throw_value_error("size value must be more than 0");
         if (bucket_size != 0 && bucket_count > slots.max_size() / bucket_size) throw std::bad_alloc();
         slots.resize(bucket_count * bucket_size);
@@ -60,20 +77,20 @@ struct CuckooFilter {
 
     bool insert(PyObject *item) {
         Place at(item, *this);
-        if (store_in(at.i1, at.fingerprint, first) || store_in(at.i2, at.fingerprint, second)) return true;
+        if (store(at.first) || store(at.second)) return true;
         bool start_first = thread_random().next_u32() >> 31;
-        return displace(at.fingerprint, start_first ? at.i1 : at.i2, start_first ? first : second);
+        return displace(start_first ? at.first : at.second);
     }
 
     bool contains(PyObject *item) {
         Place at(item, *this);
-        return find(at.i1, at.fingerprint, std::nullopt) || find(at.i2, at.fingerprint, std::nullopt);
+        return find(at.first.bucket, at.first.fingerprint) || find(at.second.bucket, at.first.fingerprint);
     }
 
     bool delete_item(PyObject *item) {
         Place at(item, *this);
-        Slot *slot = find(at.i1, at.fingerprint, first);
-        if (!slot) slot = find(at.i2, at.fingerprint, second);
+        Slot *slot = find(at.first);
+        if (!slot) slot = find(at.second);
         if (!slot) return false;
         *slot = Slot{};
         --count;
@@ -93,32 +110,55 @@ struct CuckooFilter {
 
     void check() const {
         std::uint64_t occupied = 0;
-        for (std::uint64_t b = 0; b < bucket_count; ++b) {
+        for (std::uint64_t b = 0; b < bucket_count && bucket_size; ++b) {
             for (const Slot &slot : bucket(b)) {
                 if (slot.empty()) continue;
                 ++occupied;
-                if (slot.tag != first && slot.tag != second) throw_panic("CuckooFilter slot has a bad tag");
+                if (slot.tag == Tag::first) continue;  // every bucket is some item's i1
+                Placed back = other(Placed{slot.fingerprint, b, slot.tag});
+                if (back.bucket >= bucket_count || other(back).bucket != b || other(back).tag != slot.tag)
+                    throw_panic("CuckooFilter copy tagged with an i1 that does not lead to its bucket");
             }
         }
         if (occupied != count) throw_panic("CuckooFilter count disagrees with its slots");
     }
 
 private:
-    // The item's fingerprint and candidate buckets, from one hash call.
+    // The item's copy as it would sit in i1 and in i2, from one hash call.
     struct Place {
-        std::uint16_t fingerprint;
-        std::uint64_t i1, i2;
+        Placed first, second;
         Place(PyObject *item, const CuckooFilter &filter) {
             auto hash = static_cast<std::uint64_t>(element_hash(item));
-            std::uint16_t low = static_cast<std::uint16_t>(hash);
-            fingerprint = low <= 1 ? 1 : low;
-            i1 = hash % filter.bucket_count;
-            i2 = filter.alternate(i1, fingerprint);
+            auto low = static_cast<std::uint16_t>(hash);
+            first = Placed{low <= 1 ? std::uint16_t{1} : low, hash % filter.bucket_count, Tag::first};
+            second = filter.other(first);
         }
     };
 
-    std::uint64_t alternate(std::uint64_t b, std::uint16_t fingerprint) const noexcept {
-        return (fingerprint_mix(fingerprint) ^ b) % bucket_count;
+    std::uint64_t alternate(std::uint64_t i1, std::uint16_t fingerprint) const noexcept {
+        return (fingerprint_mix(fingerprint) ^ i1) % bucket_count;
+    }
+
+    // Every i1 with alternate(i1, f) == i2, in order. With W = index_mask + 1:
+    // i1 < n <= W, so y = mix(f) xor i1 keeps the bits of mix(f) above W and has
+    // i1 xor (mix(f) mod W) below; as y mod n = i2, that low part is off0 or
+    // off0 + n, where off0 = (i2 - (mix(f) - mix(f) mod W)) mod n, and W < 2n
+    // leaves no third value. Both give an i1 only when the xor lands below n.
+    std::uint64_t first_bucket(std::uint64_t i2, std::uint16_t fingerprint, Tag tag) const noexcept {
+        std::uint64_t mix = fingerprint_mix(fingerprint);
+        std::uint64_t high = (mix & ~index_mask) % bucket_count;
+        std::uint64_t off0 = i2 >= high ? i2 - high : i2 + (bucket_count - high);
+        return (tag == Tag::second_high ? off0 + bucket_count : off0) ^ (mix & index_mask);
+    }
+
+    // The copy's other candidate bucket, tagged as it would sit there.
+    Placed other(Placed at) const noexcept {
+        if (at.tag == Tag::first) {
+            std::uint64_t offset = at.bucket ^ (fingerprint_mix(at.fingerprint) & index_mask);
+            return {at.fingerprint, alternate(at.bucket, at.fingerprint),
+                    offset >= bucket_count ? Tag::second_high : Tag::second_low};
+        }
+        return {at.fingerprint, first_bucket(at.bucket, at.fingerprint, at.tag), Tag::first};
     }
 
     std::span<Slot> bucket(std::uint64_t b) noexcept { return {slots.data() + b * bucket_size, bucket_size}; }
@@ -126,10 +166,11 @@ private:
         return {slots.data() + b * bucket_size, bucket_size};
     }
 
-    bool store_in(std::uint64_t b, std::uint16_t fingerprint, Tag tag) noexcept {
-        for (Slot &slot : bucket(b)) {
+    // Into the first empty slot of its bucket, if there is one.
+    bool store(Placed copy) noexcept {
+        for (Slot &slot : bucket(copy.bucket)) {
             if (slot.empty()) {
-                slot = Slot{fingerprint, tag};
+                slot = Slot{copy.fingerprint, copy.tag};
                 ++count;
                 return true;
             }
@@ -137,65 +178,53 @@ private:
         return false;
     }
 
-    // The first slot of bucket b holding the fingerprint, with the given tag
-    // unless `tag` is null.
-    Slot *find(std::uint64_t b, std::uint16_t fingerprint, std::optional<Tag> tag) noexcept {
+    Slot *find(std::uint64_t b, std::uint16_t fingerprint) noexcept {
         for (Slot &slot : bucket(b))
-            if (slot.fingerprint == fingerprint && (!tag || slot.tag == *tag)) return &slot;
+            if (slot.fingerprint == fingerprint) return &slot;
         return nullptr;
     }
 
-    // Both candidate buckets are full: put the fingerprint into bucket b (tagged as
-    // which candidate b is for it), move the displaced `first` copy to its i2, and
-    // go on from there. Each move after the first turns a `first` copy into a
-    // `second` one, so the chain ends within `retries` and the number of slots.
-    bool displace(std::uint16_t fingerprint, std::uint64_t b, Tag tag) {
-        undo_log.clear();
-        try {
-            for (std::uint64_t step = 0; step < retries; ++step) {
-                Slot *victim = find_displaceable(b);
-                if (!victim) break;
-                undo_log.push_back({static_cast<std::size_t>(victim - slots.data()), *victim});
-                Slot moved = std::exchange(*victim, Slot{fingerprint, tag});
-                fingerprint = moved.fingerprint;
-                b = alternate(b, fingerprint);
-                tag = second;
-                if (store_in(b, fingerprint, second)) return true;
-            }
-        } catch (...) {
-            undo();
-            throw;
+    Slot *find(Placed copy) noexcept {
+        for (Slot &slot : bucket(copy.bucket))
+            if (slot.fingerprint == copy.fingerprint && slot.tag == copy.tag) return &slot;
+        return nullptr;
+    }
+
+    // Both candidate buckets are full. Puts the copy in hand into a random slot
+    // of its bucket, takes the evicted copy in hand, aimed at its other bucket,
+    // and goes on until a bucket has room or `retries` evictions are used up.
+    // A fixed victim slot would let two or three buckets trade the same copies
+    // in a cycle; a random one walks on. The victims come from a counter-based
+    // stream (step j's slot is a function of the seed and j), so a failed chain
+    // can be retraced backwards to undo it, without a log.
+    bool displace(Placed hand) noexcept {
+        if (bucket_size == 0 || retries == 0) return false;
+        std::uint64_t seed = thread_random().next_u64();
+        for (std::uint64_t step = 0; step < retries; ++step) {
+            Slot &victim = bucket(hand.bucket)[victim_slot(seed, step)];
+            Slot evicted = std::exchange(victim, Slot{hand.fingerprint, hand.tag});
+            hand = other(Placed{evicted.fingerprint, hand.bucket, evicted.tag});
+            if (store(hand)) return true;
         }
-        undo();
+        undo(hand, seed, retries);
         return false;
     }
 
-    // A `first` copy of bucket b, preferring one whose i2 has a free slot so the
-    // chain ends at the next step: a displaced copy can never move again, so a
-    // chain that wanders wastes the bucket's few movable copies.
-    Slot *find_displaceable(std::uint64_t b) noexcept {
-        Slot *fallback = nullptr;
-        for (Slot &slot : bucket(b)) {
-            if (slot.empty() || slot.tag != first) continue;
-            if (has_room(alternate(b, slot.fingerprint))) return &slot;
-            if (!fallback) fallback = &slot;
+    std::uint64_t victim_slot(std::uint64_t seed, std::uint64_t step) const noexcept {
+        return Random(seed + step * 0x9e3779b97f4a7c15ULL).next_u64() % bucket_size;
+    }
+
+    // Retraces `steps` evictions backwards: the copy in hand came out of its
+    // other bucket, at that step's victim slot, and the copy in that slot now was
+    // in hand before.
+    void undo(Placed hand, std::uint64_t seed, std::uint64_t steps) noexcept {
+        while (steps--) {
+            Placed from = other(hand);
+            Slot &slot = bucket(from.bucket)[victim_slot(seed, steps)];
+            Slot put = std::exchange(slot, Slot{from.fingerprint, from.tag});
+            hand = Placed{put.fingerprint, from.bucket, put.tag};
         }
-        return fallback;
     }
-
-    bool has_room(std::uint64_t b) const noexcept {
-        for (const Slot &slot : bucket(b))
-            if (slot.empty()) return true;
-        return false;
-    }
-
-    void undo() noexcept {
-        for (auto entry = undo_log.rbegin(); entry != undo_log.rend(); ++entry) slots[entry->first] = entry->second;
-    }
-
-    // Scratch space of the displacement chain, kept between calls so an insert
-    // that displaces does not allocate once the log has grown to its chains.
-    std::vector<std::pair<std::size_t, Slot>> undo_log;
 };
 
 extern const ClassDef cuckoo_filter_class =
