@@ -186,4 +186,4 @@ class CuckooModel(RuleBasedStateMachine):
 
 
 TestCuckooModel = CuckooModel.TestCase
-TestCuckooModel.settings = settings(max_examples=150, stateful_step_count=60, deadline=None)
+TestCuckooModel.settings = settings(stateful_step_count=60)
