@@ -81,6 +81,10 @@ def test_no_room_means_false_and_no_change():
     assert f.insert(10) and f.insert(20)
     assert f.insert(30) is False and f.len() == 2
     assert f.contains(10) and f.contains(20)
+    # With every slot taken no eviction chain can end: refused at once, whatever
+    # the retry budget.
+    full = CuckooFilter(3, 2, 2**64 - 1)
+    assert sum(map(full.insert, range(7))) == 6 and full.load_factor() == 1.0
     empty = CuckooFilter(10, 0, 5)
     assert empty.insert(1) is False and empty.len() == 0
     assert math.isnan(empty.load_factor())

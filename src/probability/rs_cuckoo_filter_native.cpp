@@ -139,11 +139,11 @@ private:
         return (fingerprint_mix(fingerprint) ^ i1) % bucket_count;
     }
 
-    // Every i1 with alternate(i1, f) == i2, in order. With W = index_mask + 1:
-    // i1 < n <= W, so y = mix(f) xor i1 keeps the bits of mix(f) above W and has
-    // i1 xor (mix(f) mod W) below; as y mod n = i2, that low part is off0 or
-    // off0 + n, where off0 = (i2 - (mix(f) - mix(f) mod W)) mod n, and W < 2n
-    // leaves no third value. Both give an i1 only when the xor lands below n.
+    // The i1 that the tag of a copy in i2 names. With W = index_mask + 1 and
+    // i1 < n <= W, y = mix(f) xor i1 has the bits of mix(f) from W up and
+    // i1 xor (mix(f) mod W) below W. That low part must make y mod n = i2, so it is
+    // off0 = (i2 - (mix(f) - mix(f) mod W)) mod n or off0 + n (second_low and
+    // second_high), and W < 2n leaves no third value.
     std::uint64_t first_bucket(std::uint64_t i2, std::uint16_t fingerprint, Tag tag) const noexcept {
         std::uint64_t mix = fingerprint_mix(fingerprint);
         std::uint64_t high = (mix & ~index_mask) % bucket_count;
@@ -198,7 +198,8 @@ private:
     // stream (step j's slot is a function of the seed and j), so a failed chain
     // can be retraced backwards to undo it, without a log.
     bool displace(Placed hand) noexcept {
-        if (bucket_size == 0 || retries == 0) return false;
+        // With every slot taken no chain can end, however many retries it may use.
+        if (count == slots.size() || retries == 0) return false;
         std::uint64_t seed = thread_random().next_u64();
         for (std::uint64_t step = 0; step < retries; ++step) {
             Slot &victim = bucket(hand.bucket)[victim_slot(seed, step)];
