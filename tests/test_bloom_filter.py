@@ -7,39 +7,19 @@ from conftest import Boom, CallsBack, RaisingHash, assert_no_leak, assert_refuse
 
 from morvena import BloomFilter
 
+PROBABILITY = "probability value must be 0 - 1"
 
+
+# A bad probability is reported before a zero size.
 @pytest.mark.parametrize(
     "size, probability, message",
-    [
-        (10, 0, "probability value must be 0 - 1"),
-        (10, 1, "probability value must be 0 - 1"),
-        (10, 1.5, "probability value must be 0 - 1"),
-        (10, -0.5, "probability value must be 0 - 1"),
-        (10, math.nan, "probability value must be 0 - 1"),
-        (0, 2, "probability value must be 0 - 1"),
-        (0, 0.5, "n value must be more than 0"),
-    ],
+    [(10, 0, PROBABILITY), (10, 1, PROBABILITY), (10, 1.5, PROBABILITY), (10, math.nan, PROBABILITY),
+     (0, 2, PROBABILITY), (0, 0.5, "n value must be more than 0")],
 )
 def test_bad_parameters_abort_construction(size, probability, message):
     with pytest.raises(BaseException) as info:
         BloomFilter(size, probability)
-    assert type(info.value) is panic_type()
-    assert not isinstance(info.value, Exception)
-    assert str(info.value) == message
-
-
-@pytest.mark.parametrize(
-    "args, error, start",
-    [
-        (("10", 0.5), TypeError, "argument 'size': "),
-        ((-1, 0.5), OverflowError, ""),
-        ((10, "x"), TypeError, "argument 'probability': "),
-    ],
-)
-def test_argument_conversion(args, error, start):
-    with pytest.raises(error) as info:
-        BloomFilter(*args)
-    assert str(info.value).startswith(start)
+    assert type(info.value) is panic_type() and str(info.value) == message
 
 
 @pytest.mark.skipif(
@@ -55,19 +35,15 @@ def test_bits_too_many_to_allocate_raise_memory_error(size, probability):
 def test_membership_follows_the_object_hash_and_clear_forgets():
     f = BloomFilter(size=1000, probability=0.01)
     assert not any(f.contains(x) for x in range(-50, 50))
-    f.add(1)
-    assert f.contains(1) and f.contains(True) and f.contains(1.0)
-    f.add("word")
-    f.add((1, "tuple"))
-    assert f.contains("word") and f.contains((1, "tuple"))
+    for item in (1, "word", (1, "tuple")):
+        f.add(item)
+    assert all(f.contains(x) for x in (1, True, 1.0, "word", (1, "tuple")))
     assert f.clear() is None
     assert not any(f.contains(x) for x in (1, "word", (1, "tuple")))
-    f.add(1)
-    assert f.contains(1)
 
 
 @pytest.mark.parametrize("op", ["add", "contains"])
-@pytest.mark.parametrize("item, error", [([1], TypeError), ({}, TypeError), (RaisingHash(), Boom)])
+@pytest.mark.parametrize("item, error", [([1], TypeError), (RaisingHash(), Boom)])
 def test_unhashable_items_raise_and_change_nothing(op, item, error):
     f = BloomFilter(100, 0.001)
     with pytest.raises(error):
@@ -75,19 +51,14 @@ def test_unhashable_items_raise_and_change_nothing(op, item, error):
     assert not any(f.contains(x) for x in range(200))
 
 
-def test_hash_code_calling_back_is_refused_while_adding():
+def test_hash_code_calling_back_and_references():
     f = BloomFilter(100, 0.01)
     adding = CallsBack(lambda: f.add(2))
     f.add(adding)
     assert_refused(adding, "Already borrowed")
-    # contains takes the shared borrow, so a read inside a read is allowed.
-    reading = CallsBack(lambda: f.contains(2))
+    reading = CallsBack(lambda: f.contains(2))  # a read inside a read is allowed
     f.contains(reading)
     assert not reading.errors
-
-
-def test_items_are_not_kept():
-    f = BloomFilter(100, 0.01)
     item = object()
     with same_refcount(item):
         f.add(item)
@@ -107,8 +78,7 @@ ITEMS = {
 def test_false_positive_rate_is_close_to_the_requested_one(kind, p):
     n = 100_000
     # Enough probes for about a hundred false positives at the smallest rate.
-    probe_count = max(n, round(100 / p))
-    items = ITEMS[kind](n + probe_count)
+    items = ITEMS[kind](n + max(n, round(100 / p)))
     added, probes = items[:n], items[n:]
     f = BloomFilter(n, p)
     for x in added:

@@ -25,28 +25,14 @@ def place(h, n):
     return f, h % n, (mix(f) ^ (h % n)) % n
 
 
-@pytest.mark.parametrize(
-    "args, error, message",
-    [
-        ((0,), ValueError, "size value must be more than 0"),
-        (("a",), TypeError, "argument 'size': "),
-        ((10, 1.5), TypeError, "argument 'bucket_size': "),
-        ((10, 4, []), TypeError, "argument 'retries': "),
-        ((-1,), OverflowError, ""),
-    ],
-)
-def test_bad_parameters(args, error, message):
-    with pytest.raises(error) as info:
-        CuckooFilter(*args)
-    assert str(info.value).startswith(message)
-
-
-@pytest.mark.parametrize("args", [(), (None, None, None), (100, 4, 4)])
-def test_defaults_are_100_buckets_of_4(args):
+@pytest.mark.parametrize("args", [(), (None, None, None)])
+def test_defaults_are_100_buckets_of_4_and_no_buckets_is_refused(args):
     f = CuckooFilter(*args)
     assert f.is_empty() and f.len() == 0 and f.load_factor() == 0.0
     assert f.insert("x") is True
     assert f.load_factor() == 0.0025 and not f.is_empty()
+    with pytest.raises(ValueError, match="^size value must be more than 0$"):
+        CuckooFilter(0, *args[1:])
 
 
 def test_fingerprint_and_candidate_buckets():
@@ -131,24 +117,17 @@ def test_unhashable_items_raise_and_change_nothing(op, item, error):
     assert f.len() == 1 and f.contains(1)
 
 
-# All three hold the exclusive borrow, contains included.
+# All three hold the exclusive borrow, contains included; none keeps the item.
 @pytest.mark.parametrize("op", ["insert", "contains", "delete"])
-@pytest.mark.parametrize("callback, message", [("len", "Already mutably borrowed"), ("contains", "Already borrowed")])
-def test_hash_code_calling_back_is_refused(op, callback, message):
+def test_hash_code_calling_back_is_refused_and_items_are_not_kept(op):
     f = CuckooFilter()
-    item = CallsBack(lambda: getattr(f, callback)(*([0] if callback == "contains" else [])))
+    item = CallsBack(f.len)
     getattr(f, op)(item)
-    assert_refused(item, message)
-
-
-def test_items_are_not_kept():
-    f = CuckooFilter()
-    item = object()
-    with same_refcount(item):
-        f.insert(item)
-        f.contains(item)
-        f.delete(item)
-    assert_no_leak(lambda: (f.insert(3), f.contains(3), f.delete(3)))
+    assert_refused(item, "Already mutably borrowed")
+    plain = object()
+    with same_refcount(plain):
+        getattr(f, op)(plain)
+    assert_no_leak(lambda: getattr(f, op)(3), rounds=500)
 
 
 class CuckooModel(RuleBasedStateMachine):
