@@ -14,6 +14,8 @@ extern const ClassDef priority_queue_class;
 extern const ClassDef binary_search_tree_class;
 extern const ClassDef avl_tree_class;
 extern const ClassDef trie_class;
+extern const ClassDef bloom_filter_class;
+extern const ClassDef cuckoo_filter_class;
 
 namespace {
 
@@ -25,6 +27,8 @@ const ClassDef *const registry[] = {
     &binary_search_tree_class,
     &avl_tree_class,
     &trie_class,
+    &bloom_filter_class,
+    &cuckoo_filter_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};

@@ -8,6 +8,8 @@ __all__ = [
     "BinarySearchTree",
     "AVLTree",
     "Trie",
+    "BloomFilter",
+    "CuckooFilter",
 ]
 
 @final
@@ -244,4 +246,35 @@ class Trie:
     def is_empty(self) -> bool:
         """True when no node is stored (the empty string adds none)."""
     def copy(self) -> Trie: ...
+class BloomFilter:
+    """Approximate membership over hash(item): an added item is always found, any
+    other is found with about the probability given at construction."""
+
+    def __new__(cls, size: int, probability: float) -> BloomFilter:
+        """`size` is the expected item count; raises PanicException unless
+        0 < probability < 1 and size > 0, MemoryError if the bits cannot be allocated."""
+    def add(self, item: Any) -> None: ...
+    def contains(self, item: Any) -> bool: ...
+    def clear(self) -> None: ...
+
+@final
+class CuckooFilter:
+    """Approximate membership with deletion: a 16-bit fingerprint of hash(item) in
+    one of two candidate buckets. An inserted item is found until it is deleted."""
+
+    def __new__(
+        cls, size: int | None = ..., bucket_size: int | None = ..., retries: int | None = ...
+    ) -> CuckooFilter:
+        """`size` buckets (default 100, ValueError for 0) of `bucket_size` slots
+        (default 4); an insert may displace up to `retries` fingerprints (default 4)."""
+    def insert(self, item: Any) -> bool:
+        """Stores one more copy of the fingerprint; False (nothing changed) when no slot is found."""
+    def contains(self, item: Any) -> bool: ...
+    def delete(self, item: Any) -> bool:
+        """Removes one copy of the fingerprint; False when there is none."""
+    def len(self) -> int:
+        """Number of stored fingerprints."""
+    def is_empty(self) -> bool: ...
+    def load_factor(self) -> float:
+        """Stored fingerprints per slot (NaN with no slots)."""
     def clear(self) -> None: ...

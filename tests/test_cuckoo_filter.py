@@ -1,0 +1,172 @@
+import math
+import random
+from collections import Counter
+
+import pytest
+from conftest import Boom, CallsBack, RaisingHash, assert_no_leak, assert_refused, same_refcount
+from hypothesis import settings
+from hypothesis import strategies as st
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
+
+from morvena import CuckooFilter
+
+MASK = (1 << 64) - 1
+
+
+def mix(f):
+    a = f * 0xFF51AFD7ED558CCD & MASK
+    b = (a ^ (a >> 33)) * 0xC4CEB9FE1A85EC53 & MASK
+    return b ^ (b >> 33)
+
+
+def place(h, n):
+    """(fingerprint, i1, i2) of an int below 2**61, whose object hash is itself."""
+    f = max(h % 65536, 1)
+    return f, h % n, (mix(f) ^ (h % n)) % n
+
+
+@pytest.mark.parametrize("args", [(), (None, None, None)])
+def test_defaults_are_100_buckets_of_4_and_no_buckets_is_refused(args):
+    f = CuckooFilter(*args)
+    assert f.is_empty() and f.len() == 0 and f.load_factor() == 0.0
+    assert f.insert("x") is True
+    assert f.load_factor() == 0.0025 and not f.is_empty()
+    with pytest.raises(ValueError, match="^size value must be more than 0$"):
+        CuckooFilter(0, *args[1:])
+
+
+def test_fingerprint_and_candidate_buckets():
+    assert mix(1) == 0xB456BCFC34C2CB2C
+    assert [place(h, 100) for h in (1, 0, 12345)] == [(1, 1, 5), (1, 0, 4), (12345, 45, 16)]
+    # One slot per bucket and no displacement: each stored item sits in its i1, and
+    # probes sharing its fingerprint are found exactly when i1 or i2 is that bucket.
+    f = CuckooFilter(100, 1, 0)
+    stored = [1, 0, 12345]
+    assert all(f.insert(x) for x in stored)
+    seen = {(place(x, 100)[0], place(x, 100)[1]) for x in stored}
+    for fingerprint in (0, 1, 12345):
+        for k in range(1, 400):
+            fp, i1, i2 = place(k * 65536 + fingerprint, 100)
+            expected = (fp, i1) in seen or (fp, i2) in seen
+            assert f.contains(k * 65536 + fingerprint) is expected
+
+
+def test_copies_count_and_delete_one_at_a_time():
+    f = CuckooFilter()
+    assert f.delete(7) is False
+    assert f.insert(7) and f.insert(7) and f.len() == 2
+    assert f.delete(7) is True and f.contains(7) and f.len() == 1
+    assert f.delete(7) is True and not f.contains(7) and f.is_empty()
+    f.insert(8)
+    assert f.clear() is None
+    assert f.is_empty() and not f.contains(8) and f.load_factor() == 0.0
+
+
+def test_no_room_means_false_and_no_change():
+    f = CuckooFilter(1, 2, 0)
+    assert f.insert(10) and f.insert(20)
+    assert f.insert(30) is False and f.len() == 2
+    assert f.contains(10) and f.contains(20)
+    # With every slot taken no eviction chain can end: refused at once, whatever
+    # the retry budget.
+    full = CuckooFilter(3, 2, 2**64 - 1)
+    assert sum(map(full.insert, range(7))) == 6 and full.load_factor() == 1.0
+    empty = CuckooFilter(10, 0, 5)
+    assert empty.insert(1) is False and empty.len() == 0
+    assert math.isnan(empty.load_factor())
+
+
+def colliding(count, seed):
+    """Ints crowded onto few fingerprints, so copies of different items share buckets."""
+    rng = random.Random(seed)
+    return [rng.randrange(1 << 40) * 65536 + rng.randrange(1, 6) for _ in range(count)]
+
+
+@pytest.mark.parametrize("n", [1, 7, 100, 1024])
+@pytest.mark.parametrize("retries", [0, 4, 500])
+@pytest.mark.parametrize("items", ["random", "colliding"])
+def test_no_false_negatives_under_heavy_load(n, retries, items):
+    slots = n * 4
+    pool = random.Random(n).sample(range(1 << 62), 2 * slots) if items == "random" else colliding(2 * slots, n)
+    f = CuckooFilter(n, 4, retries)
+    kept = [x for x in pool if f.insert(x)]
+    assert f.len() == len(kept) and f.load_factor() == len(kept) / slots
+    assert all(map(f.contains, kept))
+    random.Random(0).shuffle(kept)
+    gone, kept = kept[: len(kept) // 2], kept[len(kept) // 2 :]
+    assert all(map(f.delete, gone))
+    assert all(map(f.contains, kept)) and f.len() == len(kept)
+    # Refill: inserts after deletes still never lose an earlier copy.
+    kept += [x for x in pool[::-1] if f.insert(x)]
+    assert all(map(f.contains, kept)) and f.len() == len(kept)
+
+
+def test_generous_retries_fill_the_filter():
+    f = CuckooFilter(1000, 4, 500)
+    inserted = sum(map(f.insert, random.Random(1).sample(range(1 << 62), 3800)))
+    assert inserted >= 3700
+
+
+@pytest.mark.parametrize("op", ["insert", "contains", "delete"])
+@pytest.mark.parametrize("item, error", [([1], TypeError), (RaisingHash(), Boom)])
+def test_unhashable_items_raise_and_change_nothing(op, item, error):
+    f = CuckooFilter(4, 1, 0)
+    f.insert(1)
+    with pytest.raises(error):
+        getattr(f, op)(item)
+    assert f.len() == 1 and f.contains(1)
+
+
+# All three hold the exclusive borrow, contains included; none keeps the item.
+@pytest.mark.parametrize("op", ["insert", "contains", "delete"])
+def test_hash_code_calling_back_is_refused_and_items_are_not_kept(op):
+    f = CuckooFilter()
+    item = CallsBack(f.len)
+    getattr(f, op)(item)
+    assert_refused(item, "Already mutably borrowed")
+    plain = object()
+    with same_refcount(plain):
+        getattr(f, op)(plain)
+    assert_no_leak(lambda: getattr(f, op)(3), rounds=500)
+
+
+class CuckooModel(RuleBasedStateMachine):
+    """Against a multiset of inserted items: an item inserted and not yet deleted
+    is always found and always deletable."""
+
+    @initialize(n=st.sampled_from([1, 3, 7, 16, 100]), size=st.integers(0, 4), retries=st.integers(0, 30))
+    def build(self, n, size, retries):
+        self.filter = CuckooFilter(n, size, retries)
+        self.slots = n * size
+        self.model = Counter()
+
+    @rule(item=st.integers(0, 40) | st.builds(lambda k, low: k * 65536 + low, st.integers(0, 1000), st.integers(0, 3)))
+    def insert(self, item):
+        if self.filter.insert(item):
+            self.model[item] += 1
+        else:
+            assert sum(self.model.values()) > 0 or self.slots == 0
+
+    @precondition(lambda self: self.model)
+    @rule(data=st.data())
+    def delete(self, data):
+        item = data.draw(st.sampled_from(sorted(self.model)))
+        assert self.filter.delete(item) is True
+        self.model[item] -= 1
+        if not self.model[item]:
+            del self.model[item]
+
+    @rule()
+    def clear(self):
+        self.filter.clear()
+        self.model.clear()
+
+    @invariant()
+    def agrees(self):
+        assert all(self.filter.contains(x) for x in self.model)
+        assert self.filter.len() == sum(self.model.values())
+        assert self.filter.is_empty() == (not self.model)
+
+
+TestCuckooModel = CuckooModel.TestCase
+TestCuckooModel.settings = settings(stateful_step_count=60)
