@@ -246,6 +246,9 @@ class Trie:
     def is_empty(self) -> bool:
         """True when no node is stored (the empty string adds none)."""
     def copy(self) -> Trie: ...
+    def clear(self) -> None: ...
+
+@final
 class BloomFilter:
     """Approximate membership over hash(item): an added item is always found, any
     other is found with about the probability given at construction."""
