@@ -7,14 +7,20 @@
 
 namespace morvena {
 
+extern const ClassDef linked_list_class;
 extern const ClassDef stack_class;
+extern const ClassDef array_stack_class;
+extern const ClassDef queue_class;
 extern const ClassDef ring_buffer_class;
 extern const ClassDef circular_buffer_class;
 
 namespace {
 
 const ClassDef *const registry[] = {
+    &linked_list_class,
     &stack_class,
+    &array_stack_class,
+    &queue_class,
     &ring_buffer_class,
     &circular_buffer_class,
 };
