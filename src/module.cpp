@@ -7,7 +7,10 @@
 
 namespace morvena {
 
+extern const ClassDef linked_list_class;
 extern const ClassDef stack_class;
+extern const ClassDef array_stack_class;
+extern const ClassDef queue_class;
 extern const ClassDef ring_buffer_class;
 extern const ClassDef circular_buffer_class;
 extern const ClassDef priority_queue_class;
@@ -20,7 +23,10 @@ extern const ClassDef cuckoo_filter_class;
 namespace {
 
 const ClassDef *const registry[] = {
+    &linked_list_class,
     &stack_class,
+    &array_stack_class,
+    &queue_class,
     &ring_buffer_class,
     &circular_buffer_class,
     &priority_queue_class,

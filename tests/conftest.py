@@ -122,6 +122,15 @@ def panic_type():
     return None
 
 
+def outcome(call, *args):
+    """What a call produced: ("ok", result) or (exception type, message), so that a
+    structure and its model can be compared on failing calls as well."""
+    try:
+        return ("ok", call(*args))
+    except Exception as error:  # noqa: BLE001 - compared by the caller
+        return (type(error), str(error))
+
+
 # The sanitizer build runs the same suite about ten times slower: fewer examples.
 def _hypothesis_profiles():
     import os

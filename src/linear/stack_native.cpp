@@ -2,30 +2,24 @@
 // The elements live in one contiguous array whose last slot is the top, so push
 // and pop cost no allocation, depth d is slot count-1-d, and releasing millions
 // of elements is a plain loop. Invariant: every slot holds one owned reference.
-#include "elements.hpp"
+#include "linear/sequence.hpp"
 #include "pyclass.hpp"
 
-#include <algorithm>
-#include <vector>
+#include <ranges>
 
 namespace morvena {
 
 struct Stack {
-    std::vector<Ref> items;  // bottom first
+    RefArray items;  // bottom first
 
     Stack() = default;
     Stack(Stack &&) noexcept = default;
 
     void push(Ref value) { items.push_back(std::move(value)); }
 
-    Ref peek() const { return items.empty() ? Ref::none() : items.back().clone(); }
+    Ref peek() const { return items.empty() ? Ref::none() : Ref::borrow(items.back()); }
 
-    Ref pop() {
-        if (items.empty()) return Ref::none();
-        Ref value = std::move(items.back());
-        items.pop_back();
-        return value;
-    }
+    Ref pop() { return items.empty() ? Ref::none() : items.pop_back(); }
 
     std::uint64_t size() const { return items.size(); }
 
@@ -38,50 +32,33 @@ struct Stack {
         if (count == 1) throw_value_error("Only 1 element available in Stack - Cannot swap");
         if (index == 0) return;
         if (index == count) throw_value_error("Index out of bounds");
-        std::swap(items.back(), items[count - 1 - index]);
+        items.swap(count - 1, count - 1 - index);
     }
 
-    bool contains(PyObject *value) const {
-        // Top down, as the stack is read; an element's __eq__ may read the
-        // stack but cannot change it (the borrow flag refuses), so the
-        // iterators stay valid.
-        return std::any_of(items.rbegin(), items.rend(),
-                           [&](const Ref &item) { return equals_or_false(item.get(), value); });
-    }
+    // Top down, as the stack is read.
+    bool contains(PyObject *value) const { return position_of(std::views::reverse(items), value).has_value(); }
 
     Stack copy() const {
         Stack out;
-        out.items.reserve(items.size());
-        for (const Ref &item : items) out.items.push_back(item.clone());
+        out.items = items.clone();
         return out;
     }
 
     bool is_empty() const { return items.empty(); }
 
-    Ref to_list() const {
-        ListBuilder list(items.size());
-        for (auto it = items.rbegin(); it != items.rend(); ++it) list.push(it->clone());
-        return std::move(list).finish();
-    }
+    Ref to_list() const { return values_list(items.size(), std::views::reverse(items)); }
 
     void reverse() {
         if (items.size() < 2) throw_value_error("Reverse will have no effect on current Stack");
-        std::reverse(items.begin(), items.end());
+        items.reverse();
     }
 
     void update_top(Ref value) {
         if (items.empty()) throw_value_error("No current top available in Stack");
-        items.back() = std::move(value);
+        items.set(items.size() - 1, std::move(value));
     }
 
-    void clear() {
-        // Detach first (releasing the elements may run finalisers), then
-        // release from the top down, the order a stack gives up its elements.
-        std::vector<Ref> old = std::exchange(items, {});
-        while (!old.empty()) old.pop_back();
-    }
-
-    ~Stack() { clear(); }
+    void clear() { items.clear_from_back(); }
 };
 
 extern const ClassDef stack_class = PyClass<Stack>("Stack")

@@ -1,0 +1,125 @@
+import pytest
+from conftest import CallsBack, RaisingEq, assert_refused, outcome, same_refcount
+from hypothesis import strategies as st
+from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
+
+from morvena import LinkedList
+
+
+def filled(items):
+    ll = LinkedList()
+    for x in items:
+        ll.append(x)
+    return ll
+
+
+def test_empty_list_and_index_kinds():
+    ll = LinkedList()
+    assert (ll.remove_head(), ll.remove(0), ll.search(1), ll.is_empty()) == (None, None, None, True)
+    assert outcome(ll.pop, 5) == (ValueError, "List is Empty")
+    with pytest.raises(OverflowError):
+        ll.pop(-1)
+    with pytest.raises(TypeError, match="^argument 'index': "):
+        ll.get("0")
+    with pytest.raises(TypeError):
+        len(ll)
+    assert bool(ll)
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [(lambda ll, v: ll.insert(v, "a"), TypeError), (lambda ll, v: ll.update(v, -1), OverflowError),
+     (lambda ll, v: ll.insert(v, 9), ValueError), (lambda ll, v: ll.update(v, 3), ValueError)],
+)
+def test_failed_insert_or_update_releases_the_value(call, error):
+    v = object()
+    ll = filled([1, 2, 3])
+    with same_refcount(v):
+        with pytest.raises(error):
+            call(ll, v)
+    assert ll.to_list() == [1, 2, 3]
+
+
+def test_reference_counts():
+    x, y = object(), object()
+    with same_refcount(x, y):
+        ll = filled([x, x, x])
+        ll.update(y, 1)
+        ll.insert(y, 0)
+        assert ll.pop() is x and ll.remove(0) is y and ll.remove_head() is x and ll.get(0) is y
+        ll.clear()
+        ll.prepend(x)
+        del ll
+
+
+def test_scan_discards_errors_and_refuses_reentry():
+    ll = filled([RaisingEq()])
+    assert ll.search(1) is None and not ll.contains(1)
+    element = CallsBack(lambda: ll.append(0))
+    ll.append(element)
+    assert ll.search(object()) is None
+    assert_refused(element, "Already borrowed")
+    assert ll.size() == 2
+
+
+def test_five_million_nodes_are_released_without_recursion():
+    ll = LinkedList()
+    append = ll.append
+    for _ in range(5_000_000):
+        append(None)
+    assert ll.size() == 5_000_000
+    del ll
+
+
+class LinkedListMachine(RuleBasedStateMachine):
+    def __init__(self):
+        super().__init__()
+        self.ll, self.model = LinkedList(), []
+
+    def _in_range(self, index):
+        if index >= len(self.model):
+            raise ValueError("Index out of bounds")
+
+    @rule(v=st.integers(0, 9), where=st.sampled_from(["prepend", "append"]))
+    def add_at_an_end(self, v, where):
+        getattr(self.ll, where)(v)
+        self.model.insert(0 if where == "prepend" else len(self.model), v)
+
+    @rule(v=st.integers(0, 9), index=st.none() | st.integers(0, 12))
+    def insert(self, v, index):
+        def model():
+            at = len(self.model) if index is None else index
+            if at > len(self.model):
+                raise ValueError("Index out of bounds")
+            self.model.insert(at, v)
+        assert outcome(self.ll.insert, v, index) == outcome(model)
+
+    @rule(index=st.none() | st.integers(0, 12))
+    def pop(self, index):
+        def model():
+            if not self.model:
+                raise ValueError("List is Empty")
+            at = len(self.model) - 1 if index is None else index
+            self._in_range(at)
+            return self.model.pop(at)
+        assert outcome(self.ll.pop, index) == outcome(model)
+
+    @rule(index=st.integers(0, 12), head=st.booleans())
+    def remove(self, index, head):
+        index = 0 if head else index
+        expected = self.model.pop(index) if index < len(self.model) else None
+        assert (self.ll.remove_head() if head else self.ll.remove(index)) == expected
+
+    @rule(v=st.integers(0, 9), index=st.integers(0, 12))
+    def get_update_search(self, v, index):
+        assert outcome(self.ll.get, index) == outcome(lambda: self._in_range(index) or self.model[index])
+        assert outcome(self.ll.update, v, index) == outcome(lambda: self._in_range(index) or self.model.__setitem__(index, v))
+        assert self.ll.search(v) == (self.model.index(v) if v in self.model else None)
+
+    @invariant()
+    def agrees(self):
+        assert self.ll.to_list() == self.model
+        assert (self.ll.size(), self.ll.is_empty()) == (len(self.model), not self.model)
+
+
+TestLinkedListMachine = LinkedListMachine.TestCase
