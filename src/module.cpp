@@ -10,6 +10,7 @@ namespace morvena {
 extern const ClassDef stack_class;
 extern const ClassDef ring_buffer_class;
 extern const ClassDef circular_buffer_class;
+extern const ClassDef flatlist_class;
 
 namespace {
 
@@ -17,6 +18,7 @@ const ClassDef *const registry[] = {
     &stack_class,
     &ring_buffer_class,
     &circular_buffer_class,
+    &flatlist_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
