@@ -11,6 +11,7 @@ extern const ClassDef stack_class;
 extern const ClassDef ring_buffer_class;
 extern const ClassDef circular_buffer_class;
 extern const ClassDef flatlist_class;
+extern const ClassDef hypergraph_class;
 
 namespace {
 
@@ -19,6 +20,7 @@ const ClassDef *const registry[] = {
     &ring_buffer_class,
     &circular_buffer_class,
     &flatlist_class,
+    &hypergraph_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
