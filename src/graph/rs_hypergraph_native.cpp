@@ -132,7 +132,6 @@ private:
             rehash(std::max<std::size_t>(slots_.size(), 8));
         }
         if ((live_ + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(slots_.size() * 2, 8));
-        entries_.reserve(entries_.size() + 1);
     }
 
     void rehash(std::size_t capacity) {
