@@ -386,7 +386,10 @@ struct Flatlist {
         std::uint8_t height = draw_height();
         Element element{payload, key, height};
         if (blocks.empty()) {
-            blocks.emplace_back().items.reserve(kMaxBlock + 1);
+            Block first;
+            first.items.reserve(kMaxBlock + 1);
+            lasts.reserve(1);
+            blocks.push_back(std::move(first));
             lasts.push_back(key);
             index.invalidate();
             place(0, 0, element, owned);
@@ -452,10 +455,15 @@ struct Flatlist {
     }
 
     void remove_matches(const std::vector<std::vector<bool>> &matches, std::vector<Ref> &removed) {
-        std::vector<Block> kept;
+        // Every allocation is made before the first reference changes hands.
+        std::vector<Block> kept(blocks.size());
         std::vector<Key> kept_lasts;
+        kept_lasts.reserve(blocks.size());
+        removed.reserve(count);
+        for (Block &block : kept) block.items.reserve(kMaxBlock + 1);
+        std::size_t next = 0;
         for (std::size_t b = 0; b < blocks.size(); ++b) {
-            Block block;
+            Block &block = kept[next];
             for (std::size_t i = 0; i < blocks[b].items.size(); ++i) {
                 const Element &e = blocks[b].items[i];
                 if (matches[b][i])
@@ -465,11 +473,11 @@ struct Flatlist {
             }
             blocks[b].items.clear();  // every reference now lives in `block` or `removed`
             if (!block.items.empty()) {
-                block.items.reserve(kMaxBlock + 1);
                 kept_lasts.push_back(block.items.back().key);
-                kept.push_back(std::move(block));
+                ++next;
             }
         }
+        kept.resize(next);
         count -= removed.size();
         blocks = std::move(kept);
         lasts = std::move(kept_lasts);
