@@ -314,12 +314,7 @@ struct Flatlist {
             if (compare_at(mid) != Ordering::Greater) base = mid;
             size -= half;
         }
-        switch (compare_at(base)) {
-        case Ordering::Less:
-            return base + 1;
-        default:
-            return base;
-        }
+        return compare_at(base) == Ordering::Less ? base + 1 : base;
     }
 
     // ---- changes -------------------------------------------------------------
