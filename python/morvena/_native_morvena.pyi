@@ -105,7 +105,6 @@ class CircularBuffer:
     def __contains__(self, key: object, /) -> bool: ...
     def __getitem__(self, key: int, /) -> Any:
         """The element at position `key` (0 = oldest)."""
-    def __contains__(self, value: object) -> bool: ...
 
 @final
 class Flatlist:
