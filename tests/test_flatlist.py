@@ -154,18 +154,21 @@ def machine(payloads):
     return FlatlistMachine
 
 
-TestOrdered = machine(NUMBERS).TestCase
+TestNumbers = machine(NUMBERS).TestCase
+TestStrs = machine(st.text("ab\u00e9", max_size=3)).TestCase
 TestMixed = machine(MIXED).TestCase
-TestOrdered.settings = TestMixed.settings = settings(max_examples=150, stateful_step_count=40, deadline=None)
+TestNumbers.settings = TestStrs.settings = TestMixed.settings = settings(
+    max_examples=150, stateful_step_count=40, deadline=None)
 
 
-@pytest.mark.parametrize("payloads", ["ints", "numbers", "mixed"])
+@pytest.mark.parametrize("payloads", ["ints", "numbers", "strs", "mixed"])
 def test_many_blocks_follow_the_model(payloads):
     # Thousands of elements spread level 0 over many blocks; equal-but-distinct
     # payloads (2 and 2.0) pin down where each insert lands among equals.
     rng = random.Random(payloads)
     pool = {
         "ints": lambda: rng.randrange(400),
+        "strs": lambda: str(rng.randrange(400)),
         "numbers": lambda: rng.choice([rng.randrange(300), float(rng.randrange(300)), rng.randrange(300) + 0.5]),
         "mixed": lambda: rng.choice([rng.randrange(300), float(rng.randrange(300)), math.nan, 2**65, "s"]),
     }[payloads]

@@ -11,15 +11,16 @@
 // and a Fenwick tree of block sizes (for global positions), rebuilt lazily when
 // blocks split or vanish.
 //
-// Fast path. Exact ints that fit 64 bits and exact non-NaN floats get a native
-// key: Python orders them totally and exactly (int against float included), so
-// comparing the keys natively answers what their __lt__/__eq__/__gt__ would,
-// without calling them. While every element inserted since the list was last
-// empty had such a key (`ordered`), level 0 is sorted, and the walks of the
-// algorithms reduce to binary searches over keys. Any other element switches the
-// list to the general path, which runs the algorithms as written: the probe
-// sequence of the insert's binary search over global positions, linear scans
-// for the lookups. Both paths give the same level 0, positions and results.
+// Fast path. Two families of values are ordered by Python totally, exactly and
+// without running user code: numbers (exact ints that fit 64 bits and exact
+// non-NaN floats, int against float included) and exact strs. Their elements
+// get a native key, and comparing keys natively answers what __lt__/__eq__/__gt__
+// would. While every element inserted since the list was last empty belongs to
+// one family (`family`), level 0 is sorted, and the walks of the algorithms
+// reduce to binary searches over keys. Anything else makes the list `Mixed`,
+// and the algorithms then run as written: the probe sequence of the insert's
+// binary search over global positions, linear scans for the lookups. Both paths
+// give the same level 0, positions and results.
 #include "elements.hpp"
 #include "pyclass.hpp"
 #include "random.hpp"
@@ -33,23 +34,45 @@ namespace morvena {
 
 namespace {
 
-enum class Kind : std::uint8_t { Int, Float, Other };
+enum class Kind : std::uint8_t { Int, Float, Str, Other };
+
+// The families that order among themselves; None is the family of an empty list.
+enum class Family : std::uint8_t { None, Numbers, Strs, Mixed };
+
+Family family_of(Kind kind) noexcept {
+    switch (kind) {
+    case Kind::Int:
+    case Kind::Float:
+        return Family::Numbers;
+    case Kind::Str:
+        return Family::Strs;
+    default:
+        return Family::Mixed;
+    }
+}
 
 struct Key {
     union {
         std::int64_t i;
         double d;
+        PyObject *s;  // borrowed from the element or argument it was made from
     };
     Kind kind;
-
-    bool native() const noexcept { return kind != Kind::Other; }
 };
+
+bool comparable(const Key &a, const Key &b) noexcept {
+    Family family = family_of(a.kind);
+    return family != Family::Mixed && family == family_of(b.kind);
+}
 
 Key key_of(PyObject *obj) noexcept {
     Key key;
     key.kind = Kind::Other;
     key.i = 0;
-    if (PyLong_CheckExact(obj)) {
+    if (PyUnicode_CheckExact(obj)) {
+        key.s = obj;
+        key.kind = Kind::Str;
+    } else if (PyLong_CheckExact(obj)) {
         int overflow = 0;
         long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
         if (!overflow) {  // an exact int cannot fail otherwise
@@ -78,8 +101,10 @@ int order_int_double(std::int64_t i, double d) noexcept {
     return whole < d ? -1 : (whole > d ? 1 : 0);
 }
 
-// Three-way order of two native keys: negative, zero or positive.
+// Three-way order of two comparable keys: negative, zero or positive.
 int order(const Key &a, const Key &b) noexcept {
+    // Two exact strs compare by code points and cannot fail.
+    if (a.kind == Kind::Str) return PyUnicode_Compare(a.s, b.s);
     if (a.kind == Kind::Int && b.kind == Kind::Int) return (a.i > b.i) - (a.i < b.i);
     if (a.kind == Kind::Float && b.kind == Kind::Float) return (a.d > b.d) - (a.d < b.d);
     if (a.kind == Kind::Int) return order_int_double(a.i, b.d);
@@ -115,22 +140,45 @@ Ordering ordering_of(int sign) noexcept {
     return sign < 0 ? Ordering::Less : (sign > 0 ? Ordering::Greater : Ordering::Equal);
 }
 
+// 24 bytes: the key's value and kind are stored flat so that the height fits in
+// the padding, and a str's key is the payload itself.
 struct Element {
     PyObject *obj;  // owned: one strong reference, released by the block
-    Key key;
+    std::int64_t bits;  // an int's value or a double's bits
+    Kind kind;
     std::uint8_t height;
+
+    static Element make(PyObject *obj, const Key &key, std::uint8_t height) noexcept {
+        std::int64_t bits = key.kind == Kind::Int ? key.i : (key.kind == Kind::Float ? std::bit_cast<std::int64_t>(key.d) : 0);
+        return Element{obj, bits, key.kind, height};
+    }
+
+    Key key() const noexcept {
+        Key k;
+        k.kind = kind;
+        if (kind == Kind::Str)
+            k.s = obj;
+        else if (kind == Kind::Float)
+            k.d = std::bit_cast<double>(bits);
+        else
+            k.i = bits;
+        return k;
+    }
 
     // flat_compare (this element's payload, probe).
     Ordering compare(PyObject *probe, const Key &probe_key) const {
-        if (key.native() && probe_key.native()) return ordering_of(order(key, probe_key));
+        Key own = key();
+        if (comparable(own, probe_key)) return ordering_of(order(own, probe_key));
         return flat_compare(obj, probe);
     }
     // equals (stored, probe) with an exception counting as unequal.
     bool equal(PyObject *probe, const Key &probe_key) const {
-        if (key.native() && probe_key.native()) return order(key, probe_key) == 0;
+        Key own = key();
+        if (comparable(own, probe_key)) return order(own, probe_key) == 0;
         return equals_or_false(obj, probe);
     }
 };
+static_assert(sizeof(Element) == 24, "the blocks' shifts move whole elements");
 
 // A block owns the references of its elements.
 struct Block {
@@ -229,7 +277,7 @@ struct Flatlist {
     std::uint64_t count = 0;
     std::uint64_t num_list;
     double probability;
-    bool ordered = true;         // only native keys since the list was last empty
+    Family family = Family::None;  // of every element since the list was last empty
     std::uint8_t top_level = 0;  // no element is higher than this
 
     Flatlist(std::optional<std::uint64_t> num_list_arg, std::optional<double> probability_arg)
@@ -261,10 +309,16 @@ struct Flatlist {
 
     // ---- positions -----------------------------------------------------------
 
+    // Whether level 0 is sorted in an order `key` takes part in.
+    bool sorted_for(const Key &key) const noexcept {
+        Family joined = family_of(key.kind);
+        return joined != Family::Mixed && (family == joined || family == Family::None);
+    }
+
     const Element &at(std::size_t block, std::size_t offset) const { return blocks[block].items[offset]; }
 
     // The first block whose last key is greater than (upper) or not less than
-    // (!upper) `key`; blocks.size() when there is none. Only for ordered lists.
+    // (!upper) `key`; blocks.size() when there is none. Only for sorted lists.
     std::size_t block_for(const Key &key, bool upper) const {
         auto it = upper ? std::upper_bound(lasts.begin(), lasts.end(), key,
                                            [](const Key &k, const Key &last) { return order(k, last) < 0; })
@@ -273,17 +327,17 @@ struct Flatlist {
         return static_cast<std::size_t>(it - lasts.begin());
     }
 
-    // Where the first element not less than `key` sits (ordered lists).
+    // Where the first element not less than `key` sits (sorted lists).
     std::pair<std::size_t, std::size_t> lower_bound(const Key &key) const {
         std::size_t b = block_for(key, false);
         if (b == blocks.size()) return {b, 0};
         const auto &items = blocks[b].items;
         auto it = std::lower_bound(items.begin(), items.end(), key,
-                                   [](const Element &e, const Key &k) { return order(e.key, k) < 0; });
+                                   [](const Element &e, const Key &k) { return order(e.key(), k) < 0; });
         return {b, static_cast<std::size_t>(it - items.begin())};
     }
 
-    // The insert's binary search, for an ordered list and a native key. Over a
+    // The insert's binary search, for a sorted list and a key of its family. Over a
     // sorted level it lands on the last element not greater than the payload;
     // the payload goes before that element when it is equal, else after it.
     std::pair<std::size_t, std::size_t> sorted_position(const Key &key) const {
@@ -291,10 +345,10 @@ struct Flatlist {
         const auto &items = blocks[b].items;
         auto offset = static_cast<std::size_t>(
             std::upper_bound(items.begin(), items.end(), key,
-                             [](const Key &k, const Element &e) { return order(k, e.key) < 0; }) -
+                             [](const Key &k, const Element &e) { return order(k, e.key()) < 0; }) -
             items.begin());
         if (offset > 0) {
-            if (order(items[offset - 1].key, key) == 0) --offset;
+            if (order(items[offset - 1].key(), key) == 0) --offset;
         } else if (b > 0 && order(lasts[b - 1], key) == 0) {
             return {b - 1, blocks[b - 1].items.size() - 1};
         }
@@ -326,7 +380,7 @@ struct Flatlist {
         (void)owned.release();
         ++count;
         index.add(b, 1);
-        lasts[b] = items.back().key;
+        lasts[b] = items.back().key();
         if (items.size() > kMaxBlock) split(b);
     }
 
@@ -341,8 +395,8 @@ struct Flatlist {
         upper.items.assign(items.begin() + kMaxBlock / 2, items.end());
         items.resize(kMaxBlock / 2);  // the references moved with the copies
         blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(b) + 1, std::move(upper));
-        lasts[b] = blocks[b].items.back().key;
-        lasts.insert(lasts.begin() + static_cast<std::ptrdiff_t>(b) + 1, blocks[b + 1].items.back().key);
+        lasts[b] = blocks[b].items.back().key();
+        lasts.insert(lasts.begin() + static_cast<std::ptrdiff_t>(b) + 1, blocks[b + 1].items.back().key());
         index.invalidate();
     }
 
@@ -360,11 +414,11 @@ struct Flatlist {
             lasts.erase(lasts.begin() + static_cast<std::ptrdiff_t>(b));
             index.invalidate();
         } else {
-            lasts[b] = items.back().key;
+            lasts[b] = items.back().key();
             index.add(b, 0 - static_cast<std::uint64_t>(n));
         }
         if (count == 0) {
-            ordered = true;
+            family = Family::None;
             top_level = 0;
         }
     }
@@ -379,7 +433,7 @@ struct Flatlist {
         Ref owned = Ref::borrow(payload);
         Key key = key_of(payload);
         std::uint8_t height = draw_height();
-        Element element{payload, key, height};
+        Element element = Element::make(payload, key, height);
         if (blocks.empty()) {
             Block first;
             first.items.reserve(kMaxBlock + 1);
@@ -388,7 +442,7 @@ struct Flatlist {
             lasts.push_back(key);
             index.invalidate();
             place(0, 0, element, owned);
-        } else if (ordered && key.native()) {
+        } else if (sorted_for(key)) {
             auto [b, offset] = sorted_position(key);
             place(b, offset, element, owned);
         } else {
@@ -397,7 +451,11 @@ struct Flatlist {
                                             : index.locate(blocks, pos);
             place(b, offset, element, owned);
         }
-        if (!key.native()) ordered = false;
+        Family joined = family_of(key.kind);
+        if (family == Family::None)
+            family = joined;
+        else if (family != joined)
+            family = Family::Mixed;
         top_level = std::max(top_level, height);
     }
 
@@ -412,12 +470,12 @@ struct Flatlist {
     Ref remove(PyObject *key_obj) {
         Key key = key_of(key_obj);
         std::vector<Ref> removed;
-        if (ordered && key.native()) {
+        if (sorted_for(key)) {
             auto [b, offset] = lower_bound(key);
             while (b < blocks.size()) {
                 const auto &items = blocks[b].items;
                 std::size_t end = offset;
-                while (end < items.size() && order(items[end].key, key) == 0) ++end;
+                while (end < items.size() && order(items[end].key(), key) == 0) ++end;
                 if (end == offset) break;
                 bool to_block_end = end == items.size();
                 std::size_t blocks_before = blocks.size();
@@ -468,7 +526,7 @@ struct Flatlist {
             }
             blocks[b].items.clear();  // every reference now lives in `block` or `removed`
             if (!block.items.empty()) {
-                kept_lasts.push_back(block.items.back().key);
+                kept_lasts.push_back(block.items.back().key());
                 ++next;
             }
         }
@@ -478,7 +536,7 @@ struct Flatlist {
         lasts = std::move(kept_lasts);
         index.invalidate();
         if (count == 0) {
-            ordered = true;
+            family = Family::None;
             top_level = 0;
         }
     }
@@ -487,7 +545,7 @@ struct Flatlist {
     // less than the key ends the level, and an equal one ends the search.
     const Element *find(PyObject *key_obj) const {
         Key key = key_of(key_obj);
-        if (ordered && key.native()) {
+        if (sorted_for(key)) {
             // Level i's first element not less than the key is the first element
             // of height >= i from the lower bound on, so the walk finds the first
             // of the highest elements in the run of equal keys.
@@ -496,7 +554,7 @@ struct Flatlist {
             for (; b < blocks.size(); ++b, offset = 0) {
                 const auto &items = blocks[b].items;
                 for (; offset < items.size(); ++offset) {
-                    if (order(items[offset].key, key) != 0) return found;
+                    if (order(items[offset].key(), key) != 0) return found;
                     if (!found || items[offset].height > found->height) found = &items[offset];
                 }
             }
@@ -546,9 +604,9 @@ struct Flatlist {
     std::uint64_t index_of(PyObject *key_obj) const {
         need_levels();
         Key key = key_of(key_obj);
-        if (ordered && key.native()) {
+        if (sorted_for(key)) {
             auto [b, offset] = lower_bound(key);
-            if (b < blocks.size() && order(at(b, offset).key, key) == 0) return index.before(blocks, b) + offset;
+            if (b < blocks.size() && order(at(b, offset).key(), key) == 0) return index.before(blocks, b) + offset;
         } else {
             std::uint64_t pos = 0;
             for (const Block &block : blocks)
@@ -617,26 +675,27 @@ struct Flatlist {
         lasts.clear();
         index.invalidate();
         count = 0;
-        ordered = true;
+        family = Family::None;
         top_level = 0;
     }
 
     void check() const {
         std::uint64_t total = 0;
         if (lasts.size() != blocks.size()) throw_panic("Flatlist block keys out of step");
-        const Key *previous = nullptr;
+        std::optional<Key> previous;
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const auto &items = blocks[b].items;
             if (items.empty() || items.size() > kMaxBlock) throw_panic("Flatlist block size out of range");
-            const Key &last = items.back().key;
-            if (lasts[b].kind != last.kind || (last.native() && order(lasts[b], last) != 0))
+            Key last = items.back().key();
+            if (lasts[b].kind != last.kind || (comparable(last, last) && order(lasts[b], last) != 0))
                 throw_panic("Flatlist block key is stale");
             for (const Element &e : items) {
                 if (e.height > top_level) throw_panic("Flatlist element above the top level");
-                if (ordered) {
-                    if (!e.key.native()) throw_panic("Flatlist marked ordered holds a foreign element");
-                    if (previous && order(*previous, e.key) > 0) throw_panic("Flatlist level 0 out of order");
-                    previous = &e.key;
+                if (family != Family::Mixed) {
+                    Key key = e.key();
+                    if (family_of(key.kind) != family) throw_panic("Flatlist holds an element outside its family");
+                    if (previous && order(*previous, key) > 0) throw_panic("Flatlist level 0 out of order");
+                    previous = key;
                 }
             }
             total += items.size();
