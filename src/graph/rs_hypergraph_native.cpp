@@ -325,7 +325,8 @@ struct HyperGraph {
 
     std::uint64_t max_degree() const {
         std::uint64_t most = 0;
-        memberships.for_each([&](std::uint64_t, const EdgeSet &joined) { most = std::max<std::uint64_t>(most, joined.size()); });
+        memberships.for_each(
+            [&](std::uint64_t, const EdgeSet &joined) { most = std::max<std::uint64_t>(most, joined.size()); });
         return most;
     }
 

@@ -149,7 +149,9 @@ struct Element {
     std::uint8_t height;
 
     static Element make(PyObject *obj, const Key &key, std::uint8_t height) noexcept {
-        std::int64_t bits = key.kind == Kind::Int ? key.i : (key.kind == Kind::Float ? std::bit_cast<std::int64_t>(key.d) : 0);
+        std::int64_t bits = key.kind == Kind::Int     ? key.i
+                            : key.kind == Kind::Float ? std::bit_cast<std::int64_t>(key.d)
+                                                      : 0;
         return Element{obj, bits, key.kind, height};
     }
 
