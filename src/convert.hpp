@@ -2,8 +2,9 @@
 //   PyObject * (any object, borrowed), Ref (any object, owned), uint64_t,
 //   int64_t, int32_t, double, bool (exactly True/False), std::string_view and
 //   std::string (str), List (a list, read in place), std::vector<X> (a sequence
-//   of X, never a str), std::tuple<X...> (a tuple of fixed length) and
-//   std::optional<X> (None or omitted means the default).
+//   of X, never a str), std::tuple<X...> (a tuple of fixed length),
+//   std::optional<X> (None or omitted means the default) and Shared<T> (another
+//   instance of class T, read under a shared borrow).
 // A failed conversion leaves its Python exception set and throws PyError, so the
 // binder can prefix TypeErrors with the parameter's name. Operations converting
 // items they were given call from_python() directly and get the bare message.
@@ -127,6 +128,34 @@ struct Arg<List> {
         if (!PyList_Check(obj)) throw_downcast_error(obj, "PyList");
         return List{obj};
     }
+};
+
+// Another instance of class T given as an argument, borrowed shared until the
+// call returns, so user code run by the call cannot change it. Passing the
+// receiver of a mutating method as its own argument is refused here with the
+// borrow error, as any other conflicting borrow is.
+template <class T>
+class Shared {
+public:
+    explicit Shared(Instance<T> &inst) : inst_(&inst) {
+        if (inst.borrow == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
+        ++inst.borrow;
+    }
+    Shared(Shared &&other) noexcept : inst_(std::exchange(other.inst_, nullptr)) {}
+    Shared &operator=(Shared &&) = delete;
+    ~Shared() {
+        if (inst_) --inst_->borrow;
+    }
+    const T &operator*() const noexcept { return inst_->state; }
+    const T *operator->() const noexcept { return &inst_->state; }
+
+private:
+    Instance<T> *inst_;
+};
+
+template <class T>
+struct Arg<Shared<T>> {
+    static Shared<T> from(PyObject *obj) { return Shared<T>(receiver<T>(obj, class_name_of<T>)); }
 };
 
 template <class X>

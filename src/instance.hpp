@@ -22,6 +22,9 @@ struct Instance {
 // One type object per class, created once when the module registers it.
 template <class T>
 inline PyTypeObject *class_type = nullptr;
+// The class's Python name, for the receiver and argument type checks.
+template <class T>
+inline const char *class_name_of = nullptr;
 
 template <class T>
 Instance<T> *instance_of(PyObject *obj) noexcept {

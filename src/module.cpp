@@ -19,6 +19,8 @@ extern const ClassDef avl_tree_class;
 extern const ClassDef trie_class;
 extern const ClassDef bloom_filter_class;
 extern const ClassDef cuckoo_filter_class;
+extern const ClassDef flatlist_class;
+extern const ClassDef hypergraph_class;
 
 namespace {
 
@@ -35,6 +37,8 @@ const ClassDef *const registry[] = {
     &trie_class,
     &bloom_filter_class,
     &cuckoo_filter_class,
+    &flatlist_class,
+    &hypergraph_class,
 };
 
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_native_morvena", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};

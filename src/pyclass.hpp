@@ -159,9 +159,6 @@ auto run_member(auto &state, auto &&call) {
     }
 }
 
-template <class T>
-inline const char *class_name_of = nullptr;
-
 template <auto M>
 [[gnu::flatten]] PyObject *call_noargs(PyObject *self, PyObject *) noexcept {
     using T = typename Member<decltype(M)>::Self;

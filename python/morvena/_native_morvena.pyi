@@ -1,4 +1,4 @@
-from typing import Any, Iterable, final
+from typing import Any, Iterable, Sequence, final
 
 __all__ = [
     "LinkedList",
@@ -13,6 +13,8 @@ __all__ = [
     "Trie",
     "BloomFilter",
     "CuckooFilter",
+    "Flatlist",
+    "HyperGraph",
 ]
 
 @final
@@ -370,4 +372,83 @@ class CuckooFilter:
     def is_empty(self) -> bool: ...
     def load_factor(self) -> float:
         """Stored fingerprints per slot (NaN with no slots)."""
+    def clear(self) -> None: ...
+
+@final
+class Flatlist:
+    """Python objects in ascending order (by their own <, ==, >), duplicates allowed.
+
+    A comparison that raises counts as false; when none of <, ==, > holds the two
+    objects are treated as equal. Heights are random; they only decide which of
+    several equal payloads `get` returns.
+    """
+
+    def __new__(cls, num_list: int | None = ..., probability: float | None = ...) -> Flatlist: ...
+    def insert(self, payload: Any) -> bool:
+        """Inserts before the equal payload the binary search lands on; raises
+        ValueError when num_list is 0 or a height cannot be drawn from probability."""
+    def remove(self, key: Any) -> Any:
+        """Removes every payload equal to `key`; returns the last of them."""
+    def contains(self, key: Any) -> bool: ...
+    def get(self, key: Any) -> Any:
+        """A stored payload equal to `key`, or None."""
+    def update(self, key: Any, new_value: Any) -> bool:
+        """Removes every payload equal to `key` (if any), then inserts `new_value`."""
+    def extend(self, items: Sequence[Any]) -> bool:
+        """Inserts the items in order; those inserted before a failure stay."""
+    def index_of(self, key: Any) -> int:
+        """The position of the first payload equal to `key`."""
+    def to_list(self) -> list[Any]:
+        """The payloads in ascending order."""
+    def peek_first(self) -> Any: ...
+    def peek_last(self) -> Any: ...
+    def pop_first(self) -> Any: ...
+    def pop_last(self) -> Any: ...
+    def merge(self, other: Flatlist) -> bool:
+        """Inserts every payload of `other`, in its order; `other` is unchanged."""
+    def size(self) -> int: ...
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+
+@final
+class HyperGraph:
+    """Nodes with payloads under ids handed out from 1, and hyperedges named by
+    strings joining sets of nodes.
+
+    Every listing is in insertion order: nodes as inserted, hyperedges as
+    created, an edge's members and a node's memberships in the order joined.
+    """
+
+    def __new__(cls) -> HyperGraph: ...
+    def insert(self, payload: Any) -> bool:
+        """Adds a node under the next id (1, 2, ...; reset only by clear)."""
+    def remove(self, key: int) -> Any:
+        """Removes the node from the graph and from its hyperedges; returns its payload."""
+    def extract(self, key: int) -> Any:
+        """The node's payload."""
+    def keys(self) -> list[int]: ...
+    def contains(self, key: int) -> bool: ...
+    def update(self, payload: Any, id: int) -> None: ...
+    def add_edge(self, id: str, vertices: Sequence[int] | None = ...) -> None:
+        """Creates a hyperedge over existing nodes (a vertex listed twice joins once)."""
+    def remove_edge(self, id: str) -> bool:
+        """False when there is no such hyperedge."""
+    def connect(self, edge_id: str, node_id: int) -> None: ...
+    def disconnect(self, edge_id: str, node_id: int) -> None: ...
+    def edges(self) -> list[str]: ...
+    def is_connected(self, edge_id: str, node_id: int) -> bool: ...
+    def edges_of(self, node_id: int) -> list[str]: ...
+    def nodes_of(self, edge_id: str) -> list[int]: ...
+    def intersection(self, edge_id1: str, edge_id2: str) -> list[int]:
+        """Nodes in both hyperedges, in the join order of the smaller one (the first on a tie)."""
+    def degree(self, node_id: int) -> int:
+        """Number of hyperedges the node belongs to; ValueError if none."""
+    def max_degree(self) -> int: ...
+    def min_degree(self) -> int: ...
+    def average_degree(self) -> float:
+        """Mean degree over nodes in at least one hyperedge, in 32-bit precision; NaN if none."""
+    def edge_size(self, edge_id: str) -> int: ...
+    def is_empty(self) -> bool: ...
+    def node_count(self) -> int: ...
+    def edge_count(self) -> int: ...
     def clear(self) -> None: ...
