@@ -48,6 +48,29 @@ class Result:
         return "ok" if self.ratio <= target else "SLOW"
 
 
+def put_take(make: Callable[[], object], put: str, take: Optional[str] = None) -> Setup:
+    """A fresh structure from make(), `s.<put>(x)` for n items, then `s.<take>()`
+    n times. The loop is compiled from source as a user would write it, so both
+    sides of a comparison get the interpreter's method-call fast paths (a bound
+    method fetched once with getattr would not)."""
+    drain = f"for _ in items:\n            s.{take}()" if take else ""
+    source = f"""
+def setup(n):
+    items = list(range(n))
+
+    def run():
+        s = make()
+        for x in items:
+            s.{put}(x)
+        {drain}
+
+    return run
+"""
+    namespace: dict = {"make": make}
+    exec(source, namespace)
+    return namespace["setup"]
+
+
 def discover() -> list[Workload]:
     workloads: list[Workload] = []
     for info in sorted(pkgutil.iter_modules(__path__), key=lambda m: m.name):
