@@ -143,6 +143,12 @@ def test_surface():
     assert RhoodMap.__doc__ == f"{RULE}\nImplementation of RhoodMap structure/class & related operations\n{RULE}"
     assert RhoodMap.update.__text_signature__ == "($self, key, new_value)"
     assert RhoodMap(None).capacity() == 1024
+    with pytest.raises(TypeError, match="^argument 'capacity': "):
+        RhoodMap("8")
+    with pytest.raises(OverflowError):
+        RhoodMap(-1)
+    with pytest.raises(MemoryError):
+        RhoodMap(2**64 - 1)
 
 
 class Key(int):

@@ -150,6 +150,8 @@ def test_full_map_and_unusable_shapes():
         None, False, False, None, [])
     with pytest.raises(ValueError, match=r"^Max capacity \(0\)"):
         empty.insert(1, 1)
+    with pytest.raises(MemoryError):
+        VaskMap(2**64 - 1, 1)
     for capacity, bucket_size in [(10, 0), (3, 4)]:
         with pytest.raises(ValueError, match=f"capacity {capacity} and bucket size {bucket_size}"):
             VaskMap(capacity, bucket_size)
