@@ -84,47 +84,60 @@ struct VaskMap {
     VaskMap(const VaskMap &) = delete;
     ~VaskMap() { release(buckets); }
 
+    static constexpr std::size_t none = SIZE_MAX;
+
+    // The key's two buckets by index into `buckets`; `none` when there are none.
     struct Location {
         Probe probe;
-        Bucket *first;   // null when the map has no buckets
-        Bucket *second;
+        std::size_t first, second;
+    };
+    struct Found {
+        std::size_t bucket = none, position = 0;
+        explicit operator bool() const noexcept { return bucket != none; }
     };
 
-    Location locate(PyObject *key) {
+    Location locate(PyObject *key) const {
         NativeKey native = to_native_key(key);
         Probe probe = probe_of(key, native);
-        if (n == 0) return {probe, nullptr, nullptr};
-        return {probe, &buckets[probe.hash % n], &buckets[n + key_fx_hash(native) % n]};
+        if (n == 0) return {probe, none, none};
+        return {probe, static_cast<std::size_t>(probe.hash % n), static_cast<std::size_t>(n + key_fx_hash(native) % n)};
     }
-    // Lookups only read, but share the one locating path.
-    Location locate(PyObject *key) const { return const_cast<VaskMap *>(this)->locate(key); }
 
-    // Python equality scan of a bucket in placement order; its errors propagate.
-    static Entry *scan(Bucket *bucket, const Probe &probe) {
-        if (!bucket) return nullptr;
-        for (Entry &entry : *bucket)
-            if (key_matches(entry.key.get(), entry.hash, entry.plain, probe)) return &entry;
-        return nullptr;
+    // Python equality over the first bucket, then the second, each in placement
+    // order; its errors propagate. The borrow flag keeps the buckets still while
+    // user code runs.
+    Found scan(const Location &at) const {
+        for (std::size_t b : {at.first, at.second}) {
+            if (b == none) break;
+            const Bucket &bucket = buckets[b];
+            for (std::size_t p = 0; p < bucket.size(); ++p)
+                if (key_matches(bucket[p].key.get(), bucket[p].hash, bucket[p].plain, at.probe)) return {b, p};
+        }
+        return {};
+    }
+
+    // The bucket index: the newest pair carrying the key's hash, first bucket first.
+    Found find_hash(const Location &at) const noexcept {
+        for (std::size_t b : {at.first, at.second}) {
+            if (b == none) break;
+            const Bucket &bucket = buckets[b];
+            for (std::size_t p = bucket.size(); p-- > 0;)
+                if (bucket[p].hash == at.probe.hash) return {b, p};
+        }
+        return {};
     }
 
     // The duplicate check of insert: a comparison that raises counts as unequal.
-    static bool holds_equal(const Bucket &bucket, const Probe &probe) {
-        for (const Entry &entry : bucket) {
-            try {
-                if (key_matches(entry.key.get(), entry.hash, entry.plain, probe)) return true;
-            } catch (const PyError &) {
-                discard_python_error();
+    bool holds_equal(const Location &at) const {
+        for (std::size_t b : {at.first, at.second})
+            for (const Entry &entry : buckets[b]) {
+                try {
+                    if (key_matches(entry.key.get(), entry.hash, entry.plain, at.probe)) return true;
+                } catch (const PyError &) {
+                    discard_python_error();
+                }
             }
-        }
         return false;
-    }
-
-    // The newest pair of the bucket whose stored hash is `hash`, by position.
-    static std::size_t find_hash(const Bucket *bucket, std::uint64_t hash) noexcept {
-        if (!bucket) return SIZE_MAX;
-        for (std::size_t p = bucket->size(); p-- > 0;)
-            if ((*bucket)[p].hash == hash) return p;
-        return SIZE_MAX;
     }
 
     // Makes room for one more pair without touching the stored ones, so the
@@ -143,18 +156,19 @@ struct VaskMap {
 
     bool insert(PyObject *key, Ref value) {
         if (count >= cap) throw_full(cap);
-        Location at = locate(key);
-        if (holds_equal(*at.first, at.probe) || holds_equal(*at.second, at.probe)) return false;
+        Location at = locate(key);  // capacity above 0 means there are buckets
+        if (holds_equal(at)) return false;
         Entry entry{Ref::borrow(key), std::move(value), at.probe.hash, at.probe.plain};
-        if (at.first->size() < limit) {
-            append(*at.first, std::move(entry));
+        Bucket &first = buckets[at.first], &second = buckets[at.second];
+        if (first.size() < limit) {
+            append(first, std::move(entry));
             return true;
         }
-        if (at.second->size() < limit) {
-            append(*at.second, std::move(entry));
+        if (second.size() < limit) {
+            append(second, std::move(entry));
             return true;
         }
-        Entry &last = at.first->back();
+        Entry &last = first.back();
         // The displaced key was converted once already; converting it again
         // finds its second bucket (and reports the error if it no longer converts).
         Bucket &onward = buckets[n + key_fx_hash(to_native_key(last.key.get())) % n];
@@ -167,37 +181,28 @@ struct VaskMap {
     }
 
     Ref remove(PyObject *key) {
-        Location at = locate(key);
-        Bucket *bucket = at.first;
-        std::size_t p = find_hash(bucket, at.probe.hash);
-        if (p == SIZE_MAX) p = find_hash(bucket = at.second, at.probe.hash);
-        if (p == SIZE_MAX) return Ref::none();
-        Entry removed = std::move((*bucket)[p]);
-        bucket->erase(bucket->begin() + static_cast<std::ptrdiff_t>(p));
+        Found found = find_hash(locate(key));
+        if (!found) return Ref::none();
+        Bucket &bucket = buckets[found.bucket];
+        Entry removed = std::move(bucket[found.position]);
+        bucket.erase(bucket.begin() + static_cast<std::ptrdiff_t>(found.position));
         --count;
         return std::move(removed.value);  // the key is released here, the map already whole
     }
 
     Ref get(PyObject *key) const {
-        Location at = locate(key);
-        Entry *entry = scan(at.first, at.probe);
-        if (!entry) entry = scan(at.second, at.probe);
-        return entry ? entry->value.clone() : Ref::none();
+        Found found = scan(locate(key));
+        return found ? buckets[found.bucket][found.position].value.clone() : Ref::none();
     }
 
     bool update(PyObject *key, Ref new_value) {
-        Location at = locate(key);
-        Entry *entry = scan(at.first, at.probe);
-        if (!entry) entry = scan(at.second, at.probe);
-        if (!entry) return false;
-        entry->value = std::move(new_value);
+        Found found = scan(locate(key));
+        if (!found) return false;
+        buckets[found.bucket][found.position].value = std::move(new_value);
         return true;
     }
 
-    bool contains(PyObject *key) const {
-        Location at = locate(key);
-        return find_hash(at.first, at.probe.hash) != SIZE_MAX || find_hash(at.second, at.probe.hash) != SIZE_MAX;
-    }
+    bool contains(PyObject *key) const { return bool(find_hash(locate(key))); }
 
     Ref from_keys(PyObject *iterable) const {
         std::vector<Ref> found;
