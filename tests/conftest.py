@@ -316,5 +316,5 @@ def hashes_of(obj):
 NAN = float("nan")
 # Keys of every kind that collide, wrap or sit at the edges of their ranges.
 KEY_POOL = [0, 1, -1, 7, True, False, 1.0, -0.0, 0.0, 0.5, NAN, 5e-324, 2**63 - 1, -(2**63),
-            2**63, 2**63 + 1, 2**64, "", "a", "é", "日本語", "abcdefghij", "x" * 17]
+            2**63, 2**63 + 1, 2**64, "", "a", "é", "日本語", "abcdef", "abcdefg", "abcdefgh", "x" * 15, "x" * 17]
 BAD_KEYS = [None, (1,), b"x", 10**400, "\ud800", [1]]
