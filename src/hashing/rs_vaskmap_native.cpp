@@ -8,8 +8,9 @@
 // `contains` and `remove` match on it without Python equality, scanning the
 // bucket from its newest pair back, so that two pairs sharing one 64-bit hash
 // (a NaN inserted twice, 1 and 5e-324) are reached newest first and, once that
-// one is gone, the older one. A bucket is small, so a scan of its hashes beats a
-// separate hash index and cannot lose a pair to a shared hash.
+// one is gone, the older one. A scan of a bucket's hashes costs less than the
+// equality scan `get` makes over the same pairs anyway, needs no memory of its
+// own, and cannot lose a pair to a shared hash as a hash-to-position map would.
 //
 // Eviction always goes through the new key's first-table bucket: its last pair
 // gives way and can only move on to its own second-table bucket. If that is full
