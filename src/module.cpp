@@ -17,6 +17,8 @@ extern const ClassDef priority_queue_class;
 extern const ClassDef binary_search_tree_class;
 extern const ClassDef avl_tree_class;
 extern const ClassDef trie_class;
+extern const ClassDef vaskmap_class;
+extern const ClassDef rhoodmap_class;
 extern const ClassDef bloom_filter_class;
 extern const ClassDef cuckoo_filter_class;
 extern const ClassDef flatlist_class;
@@ -35,6 +37,8 @@ const ClassDef *const registry[] = {
     &binary_search_tree_class,
     &avl_tree_class,
     &trie_class,
+    &vaskmap_class,
+    &rhoodmap_class,
     &bloom_filter_class,
     &cuckoo_filter_class,
     &flatlist_class,

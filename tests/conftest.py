@@ -4,6 +4,7 @@ elements whose comparison, hashing or str() misbehave or call back."""
 from __future__ import annotations
 
 import gc
+import struct
 import sys
 from contextlib import contextmanager
 
@@ -212,3 +213,108 @@ def search_tree_machine(tree_class, allow_duplicates):
             pass
 
     return SearchTreeModel
+
+
+# ---------------------------------------------------------------------------
+# The hash maps' key model, written from the algorithms' definitions and not from
+# the module: the maps' tests predict slot and bucket positions with it.
+
+_MASK = (1 << 64) - 1
+UNSUPPORTED_KEY = "Unsupported data type for Rust conversion"
+
+
+def _rotl(x, b):
+    return ((x << b) | (x >> (64 - b))) & _MASK
+
+
+def siphash13(data: bytes) -> int:
+    """SipHash-1-3 with the all-zero key."""
+    v = [0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573]
+
+    def sip_round():
+        v[0] = (v[0] + v[1]) & _MASK; v[1] = _rotl(v[1], 13) ^ v[0]; v[0] = _rotl(v[0], 32)  # noqa: E702
+        v[2] = (v[2] + v[3]) & _MASK; v[3] = _rotl(v[3], 16) ^ v[2]  # noqa: E702
+        v[0] = (v[0] + v[3]) & _MASK; v[3] = _rotl(v[3], 21) ^ v[0]  # noqa: E702
+        v[2] = (v[2] + v[1]) & _MASK; v[1] = _rotl(v[1], 17) ^ v[2]; v[2] = _rotl(v[2], 32)  # noqa: E702
+
+    end = len(data) - len(data) % 8
+    for i in range(0, end, 8):
+        m = int.from_bytes(data[i:i + 8], "little")
+        v[3] ^= m
+        sip_round()
+        v[0] ^= m
+    b = ((len(data) & 0xFF) << 56) | int.from_bytes(data[end:], "little")
+    v[3] ^= b
+    sip_round()
+    v[0] ^= b
+    v[2] ^= 0xFF
+    for _ in range(3):
+        sip_round()
+    return v[0] ^ v[1] ^ v[2] ^ v[3]
+
+
+def fx_words(words) -> int:
+    h = 0
+    for w in words:
+        h = ((_rotl(h, 5) ^ w) * 0x517CC1B727220A95) & _MASK
+    return h
+
+
+def native_key(obj):
+    """(kind, payload) as the maps convert a key of a built-in type; ValueError otherwise."""
+    if isinstance(obj, int):
+        if -(1 << 63) <= obj < (1 << 63):
+            return "Int", int(obj)
+        try:
+            return "Float", float(obj)
+        except OverflowError:
+            raise ValueError(UNSUPPORTED_KEY) from None
+    if isinstance(obj, float):
+        return "Float", obj
+    if isinstance(obj, str):
+        try:
+            return "Str", obj.encode("utf-8")
+        except UnicodeEncodeError:
+            raise ValueError(UNSUPPORTED_KEY) from None
+    raise ValueError(UNSUPPORTED_KEY)
+
+
+def _word(kind, payload):
+    if kind == "Int":
+        return payload & _MASK
+    if kind == "Float":
+        return int.from_bytes(struct.pack("<d", payload), "little")
+    return int(payload)  # Bool
+
+
+def key_hash(kind, payload) -> int:
+    if kind == "Str":
+        return siphash13(payload + b"\xff")
+    if kind == "Bool":
+        return siphash13(bytes([int(payload)]))
+    return siphash13(_word(kind, payload).to_bytes(8, "little"))
+
+
+def key_fx_hash(kind, payload) -> int:
+    if kind != "Str":
+        return fx_words([_word(kind, payload)])
+    words, rest = [], payload
+    for width in (8, 4, 2, 1):
+        while len(rest) >= width:
+            words.append(int.from_bytes(rest[:width], "little"))
+            rest = rest[width:]
+            if width != 8:
+                break
+    return fx_words(words + [0xFF])
+
+
+def hashes_of(obj):
+    nk = native_key(obj)
+    return key_hash(*nk), key_fx_hash(*nk)
+
+
+NAN = float("nan")
+# Keys of every kind that collide, wrap or sit at the edges of their ranges.
+KEY_POOL = [0, 1, -1, 7, True, False, 1.0, -0.0, 0.0, 0.5, NAN, 5e-324, 2**63 - 1, -(2**63),
+            2**63, 2**63 + 1, 2**64, "", "a", "é", "日本語", "abcdef", "abcdefg", "abcdefgh", "x" * 15, "x" * 17]
+BAD_KEYS = [None, (1,), b"x", 10**400, "\ud800", [1]]

@@ -11,6 +11,8 @@ __all__ = [
     "BinarySearchTree",
     "AVLTree",
     "Trie",
+    "VaskMap",
+    "RhoodMap",
     "BloomFilter",
     "CuckooFilter",
     "Flatlist",
@@ -338,6 +340,74 @@ class Trie:
     def is_empty(self) -> bool:
         """True when no node is stored (the empty string adds none)."""
     def copy(self) -> Trie: ...
+    def clear(self) -> None: ...
+
+@final
+class VaskMap:
+    """Bounded cuckoo map: two tables of capacity // bucket_size buckets (defaults 1024 and 4)."""
+
+    def __new__(cls, capacity: int | None = ..., bucket_size: int | None = ...) -> VaskMap: ...
+    def insert(self, key: Any, value: Any) -> bool:
+        """False when an equal key is stored already; a full pair of buckets evicts through the first table."""
+    def remove(self, key: Any) -> Any:
+        """Removes by key hash (newest pair first) and returns the value, or None when absent."""
+    def get(self, key: Any) -> Any:
+        """The value of the first equal key found, or None."""
+    def update(self, key: Any, new_value: Any) -> bool:
+        """Replaces the value of an equal key; False (and nothing added) when absent."""
+    def contains(self, key: Any) -> bool:
+        """True when a pair with the same key hash sits in one of the key's two buckets; no equality is run."""
+    def from_keys(self, iterable: Iterable[Any]) -> list[Any]:
+        """The values found for the keys, in iteration order; missing keys and None values are skipped."""
+    def keys(self) -> list[Any]:
+        """First-table buckets in order, then second-table buckets; each bucket in placement order."""
+    def values(self) -> list[Any]:
+        """In the same order as keys()."""
+    def items(self) -> list[tuple[Any, Any]]:
+        """(key, value) pairs in the same order as keys()."""
+    def copy(self) -> VaskMap:
+        """A shallow copy with every pair in the same place."""
+    def info(self) -> dict[str, Any]:
+        """type, capacity, size, percentage, keys and values, in that order."""
+    def capacity(self) -> int: ...
+    def size(self) -> int: ...
+    def percentage(self) -> float:
+        """size / capacity * 100 (NaN for capacity 0)."""
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+
+@final
+class RhoodMap:
+    """Fixed-capacity Robin Hood map (default capacity 1024); equal keys may be stored twice."""
+
+    def __new__(cls, capacity: int | None = ...) -> RhoodMap: ...
+    def insert(self, key: Any, value: Any) -> bool:
+        """Always adds an entry, even beside an equal key; the newer entry is found first."""
+    def remove(self, key: Any) -> Any:
+        """Removes the first equal key on the probe path and returns its value."""
+    def get(self, key: Any) -> Any:
+        """The value of the first equal key found, or None."""
+    def update(self, key: Any, new_value: Any) -> bool:
+        """Replaces the value of an equal key; False (and nothing added) when absent."""
+    def contains(self, key: Any) -> bool:
+        """True when an equal key lies on the probe path before a free slot."""
+    def from_keys(self, iterable: Iterable[Any]) -> list[Any]:
+        """The values found for the keys, in iteration order; missing keys and None values are skipped."""
+    def keys(self) -> list[Any]:
+        """Slot order."""
+    def values(self) -> list[Any]:
+        """In the same order as keys()."""
+    def items(self) -> list[tuple[Any, Any]]:
+        """(key, value) pairs in the same order as keys()."""
+    def copy(self) -> RhoodMap:
+        """A shallow copy built by re-inserting the entries in slot order."""
+    def info(self) -> dict[str, Any]:
+        """type, capacity, size, percentage, keys and values, in that order."""
+    def capacity(self) -> int: ...
+    def size(self) -> int: ...
+    def percentage(self) -> float:
+        """size / capacity * 100 (NaN for capacity 0)."""
+    def is_empty(self) -> bool: ...
     def clear(self) -> None: ...
 
 @final
