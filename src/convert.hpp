@@ -47,33 +47,26 @@ struct Arg<Ref> {
     static Ref from(PyObject *obj) noexcept { return Ref::borrow(obj); }
 };
 
-template <>
-struct Arg<std::uint64_t> {
-    static std::uint64_t from(PyObject *obj) {
-        if (PyLong_CheckExact(obj)) return checked_value(obj);
+// Integers go through __index__ (ints, bools, int subclasses); exact ints skip
+// the extra call. Range errors are the interpreter's own OverflowErrors.
+template <class Int, auto convert>
+struct IndexArg {
+    static Int from(PyObject *obj) {
+        if (PyLong_CheckExact(obj)) return value_of(obj);
         Ref index = checked(PyNumber_Index(obj));
-        return checked_value(index.get());
+        return value_of(index.get());
     }
-    static std::uint64_t checked_value(PyObject *number) {
-        unsigned long long value = PyLong_AsUnsignedLongLong(number);
-        if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyError{};
-        return value;
+    static Int value_of(PyObject *number) {
+        auto value = convert(number);
+        if (value == static_cast<decltype(value)>(-1) && PyErr_Occurred()) throw PyError{};
+        return static_cast<Int>(value);
     }
 };
 
 template <>
-struct Arg<std::int64_t> {
-    static std::int64_t from(PyObject *obj) {
-        if (PyLong_CheckExact(obj)) return checked_value(obj);
-        Ref index = checked(PyNumber_Index(obj));
-        return checked_value(index.get());
-    }
-    static std::int64_t checked_value(PyObject *number) {
-        long value = PyLong_AsLong(number);
-        if (value == -1 && PyErr_Occurred()) throw PyError{};
-        return value;
-    }
-};
+struct Arg<std::uint64_t> : IndexArg<std::uint64_t, PyLong_AsUnsignedLongLong> {};
+template <>
+struct Arg<std::int64_t> : IndexArg<std::int64_t, PyLong_AsLong> {};
 
 template <>
 struct Arg<std::int32_t> {

@@ -371,28 +371,29 @@ public:
 
     template <auto M>
     PyClass &&len() && {
-        slots_.push_back({Py_mp_length, reinterpret_cast<void *>(&slot_len<M>)});
-        return std::move(*this);
+        return std::move(*this).slot(Py_mp_length, &slot_len<M>);
     }
     template <auto M>
     PyClass &&truth() && {
-        slots_.push_back({Py_nb_bool, reinterpret_cast<void *>(&slot_bool<M>)});
-        return std::move(*this);
+        return std::move(*this).slot(Py_nb_bool, &slot_bool<M>);
     }
     template <auto M>
     PyClass &&contains() && {
-        slots_.push_back({Py_sq_contains, reinterpret_cast<void *>(&slot_contains<M>)});
-        return std::move(*this);
+        return std::move(*this).slot(Py_sq_contains, &slot_contains<M>);
     }
     // `key` names the subscript for conversion errors ("argument 'index': ...").
     template <auto M>
     PyClass &&getitem(const char *key) && {
         describe(method_signature<M>, "__getitem__", {key}, 1);
-        slots_.push_back({Py_mp_subscript, reinterpret_cast<void *>(&slot_getitem<M>)});
-        return std::move(*this);
+        return std::move(*this).slot(Py_mp_subscript, &slot_getitem<M>);
     }
 
 private:
+    PyClass &&slot(int id, auto *function) && {
+        slots_.push_back({id, reinterpret_cast<void *>(function)});
+        return std::move(*this);
+    }
+
     template <class... A>
     void set_init(std::initializer_list<const char *> names) {
         constexpr std::size_t required = required_of<std::tuple<std::decay_t<A>...>>();
