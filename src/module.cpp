@@ -22,6 +22,10 @@ extern const ClassDef rhoodmap_class;
 extern const ClassDef bloom_filter_class;
 extern const ClassDef cuckoo_filter_class;
 extern const ClassDef flatlist_class;
+extern const ClassDef base_graph_class;
+extern const ClassDef digraph_class;
+extern const ClassDef weighted_graph_class;
+extern const ClassDef weighted_digraph_class;
 extern const ClassDef hypergraph_class;
 
 namespace {
@@ -42,6 +46,10 @@ const ClassDef *const registry[] = {
     &bloom_filter_class,
     &cuckoo_filter_class,
     &flatlist_class,
+    &base_graph_class,
+    &digraph_class,
+    &weighted_graph_class,
+    &weighted_digraph_class,
     &hypergraph_class,
 };
 

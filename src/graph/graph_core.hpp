@@ -1,0 +1,847 @@
+// The core shared by the four pairwise graphs (BaseGraph, Digraph, WeightedGraph,
+// WeightedDigraph): one template, specialised by a Kind that says whether edges
+// are directed, what they weigh, and which words each class's messages use.
+//
+// Layout. Nodes live in a slot array; a slot number never changes while its node
+// lives, and the slots of removed nodes are reused through a free list. Python
+// sees graph-assigned ids (1, 2, 3, ... never reused until `clear`), mapped to
+// slots by a flat id table. Each node keeps its neighbours (successors when
+// directed) as a vector of slot numbers, plus predecessors when directed, so a
+// traversal walks plain arrays and never hashes an id. One flat edge table maps a
+// pair of slots to the positions of that edge's entries in the two vectors: it
+// answers "is there an edge" in one probe and lets an edge or a whole node be
+// dropped in time proportional to the edges concerned.
+//
+// Order. Ids grow with every insert, so insertion order is ascending id order;
+// a doubly linked list through the slots keeps it while slots are reused. An
+// adjacency vector is in edge-addition order: a removed entry becomes a
+// tombstone (no_slot) and the vector is compacted, order kept, once tombstones
+// outnumber live entries, so removal stays amortised O(1) and an edge added
+// again goes to the end. Listings, traversal ties and sums follow these orders.
+//
+// Invariants (check() verifies them on small graphs in the sanitizer build):
+// `node_count_` = live slots = entries of the id table = length of the order
+// list; every live adjacency entry names a live slot and has exactly one edge
+// record whose position points back at it; undirected entries come in mirrored
+// pairs carrying the same weight, a self-loop being one entry; directed entries
+// are mirrored by a predecessor entry.
+#pragma once
+
+#include "elements.hpp"
+#include "pyclass.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace morvena {
+
+// The weight of an unweighted edge: takes no room in an adjacency entry.
+struct NoWeight {};
+
+namespace graph {
+
+inline constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
+// Compaction keeps an adjacency vector below twice its live entries plus one, and
+// live entries are bounded by the slot count, so capping slots at 2^31 keeps
+// every position within 32 bits.
+inline constexpr std::size_t max_slots = std::size_t{1} << 31;
+
+// Ids are consecutive and edge keys are packed slot pairs: both need their high
+// and low bits mixed before the low bits pick a bucket.
+inline std::uint64_t mix(std::uint64_t x) noexcept {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return x;
+}
+
+// Open addressing with linear probing and backward-shift deletion (no
+// tombstones), one 16-byte record per slot so a probe touches one cache line.
+// `Empty` is a key that never occurs. Inserts need room reserved first, so a
+// caller can allocate before it changes anything and then insert without fail.
+template <class V, std::uint64_t Empty>
+class FlatMap {
+public:
+    FlatMap() = default;
+    FlatMap(FlatMap &&other) noexcept
+        : slots_(std::move(other.slots_)), mask_(std::exchange(other.mask_, 0)), size_(std::exchange(other.size_, 0)) {}
+    FlatMap &operator=(FlatMap &&other) noexcept {
+        slots_ = std::move(other.slots_);
+        mask_ = std::exchange(other.mask_, 0);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+
+    V *find(std::uint64_t key) noexcept {
+        if (slots_.empty()) return nullptr;
+        for (std::size_t i = home(key);; i = (i + 1) & mask_) {
+            if (slots_[i].key == key) return &slots_[i].value;
+            if (slots_[i].key == Empty) return nullptr;
+        }
+    }
+    const V *find(std::uint64_t key) const noexcept { return const_cast<FlatMap *>(this)->find(key); }
+
+    // Grows so that `extra` more keys fit under a 3/4 load.
+    void reserve(std::size_t extra) {
+        std::size_t need = size_ + extra;
+        if (need * 4 <= slots_.size() * 3) return;
+        std::size_t capacity = std::max<std::size_t>(slots_.size(), 8);
+        while (need * 4 > capacity * 3) capacity *= 2;
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(capacity, Slot{Empty, V{}}));
+        mask_ = capacity - 1;
+        for (const Slot &slot : old)
+            if (slot.key != Empty) place(slot);
+    }
+
+    // The key must be absent and room reserved.
+    void insert(std::uint64_t key, V value) noexcept {
+        place({key, value});
+        ++size_;
+    }
+
+    // The key must be present.
+    void erase(std::uint64_t key) noexcept {
+        std::size_t hole = home(key);
+        while (slots_[hole].key != key) hole = (hole + 1) & mask_;
+        for (std::size_t next = (hole + 1) & mask_; slots_[next].key != Empty; next = (next + 1) & mask_) {
+            // A record may move back into the hole only if its home bucket does
+            // not lie cyclically between the hole and where it sits now.
+            std::size_t want = home(slots_[next].key);
+            bool stays = hole <= next ? (hole < want && want <= next) : (hole < want || want <= next);
+            if (!stays) {
+                slots_[hole] = slots_[next];
+                hole = next;
+            }
+        }
+        slots_[hole].key = Empty;
+        --size_;
+    }
+
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    struct Slot {
+        std::uint64_t key;
+        V value;
+    };
+    std::size_t home(std::uint64_t key) const noexcept { return mix(key) & mask_; }
+    void place(const Slot &slot) noexcept {
+        std::size_t i = home(slot.key);
+        while (slots_[i].key != Empty) i = (i + 1) & mask_;
+        slots_[i] = slot;
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+};
+
+template <class W>
+struct Entry {
+    std::uint32_t slot;  // no_slot marks a removed entry
+    [[no_unique_address]] W weight;
+};
+
+template <class E>
+struct AdjList {
+    std::vector<E> items;  // in edge-addition order, tombstones included
+    std::uint32_t dead = 0;
+
+    std::uint32_t live() const noexcept { return static_cast<std::uint32_t>(items.size()) - dead; }
+    // Doubling by hand: reserve(size + 1) would reallocate on every append.
+    void make_room() {
+        if (items.size() == items.capacity()) items.reserve(std::max<std::size_t>(4, items.capacity() * 2));
+    }
+    template <class F>
+    void for_each(F &&f) const {
+        for (const E &entry : items)
+            if (entry.slot != no_slot) f(entry);
+    }
+};
+
+template <class W, bool Directed>
+struct Node {
+    Ref payload;  // null while the slot is on the free list
+    std::uint64_t id = 0;
+    std::uint32_t prev = no_slot, next = no_slot;  // insertion order; `next` also links the free list
+    AdjList<Entry<W>> out;                         // neighbours, or successors when directed
+    [[no_unique_address]] std::conditional_t<Directed, AdjList<Entry<NoWeight>>, NoWeight> in;  // predecessors
+};
+
+struct EdgeMessages {
+    const char *first_missing;
+    const char *second_missing;
+};
+
+// Where an edge's entries sit: undirected, `a` in the list of the lower slot and
+// `b` in the higher (equal for a self-loop); directed, `a` in the source's
+// successors and `b` in the target's predecessors.
+struct Positions {
+    std::uint32_t a, b;
+};
+
+// The words BaseGraph and WeightedGraph share; the directed classes spell theirs out.
+struct UndirectedKind {
+    static constexpr bool directed = false;
+    static constexpr bool self_loops = true;
+    static constexpr bool path_from_first = true;
+    static constexpr EdgeMessages add{"X node not found in current Graph", "Y node not found in current Graph"};
+    static constexpr EdgeMessages query = add;
+    static constexpr EdgeMessages path = add;
+    static constexpr const char *self_edge = "Cannot connect nodes to oneself";
+    static constexpr const char *no_connection = "No connection between x and y nodes";
+};
+
+}  // namespace graph
+
+// The rows every graph class shares, so each class's table lists only its own.
+template <class G>
+PyClass<G> &&node_methods(PyClass<G> &&cls) {
+    return std::move(cls)
+        .template method<&G::insert>("insert", {"item"})
+        .template method<&G::remove>("remove", {"key"})
+        .template method<&G::extract>("extract", {"key"})
+        .template method<&G::keys>("keys")
+        .template method<&G::contains>("contains", {"key"})
+        .template method<&G::update>("update", {"item", "index"})
+        .template method<&G::edges>("edges")
+        .template method<&G::bfs_list>("bfs_list", {"start_id", "return_value"})
+        .template method<&G::dfs_list>("dfs_list", {"start_id", "return_value"})
+        .template method<&G::degree>("degree", {"id"})
+        .template method<&G::is_empty>("is_empty")
+        .template method<&G::clear>("clear");
+}
+
+// A Kind provides: `directed`, `Weight` (NoWeight or double), `self_loops`
+// (whether add_edge accepts equal ids), `path_from_first` (whether has_path
+// searches from its first argument), and the messages `add`, `query` (for
+// is_connected, remove_edge, get_weight), `path`, `self_edge`, `no_connection`.
+// Undirected methods take (x, y); directed ones (to_id, from_id), the edge
+// running from the second argument to the first.
+template <class Kind>
+class Graph {
+    static constexpr bool directed = Kind::directed;
+    using Weight = typename Kind::Weight;
+    static constexpr bool weighted = !std::is_same_v<Weight, NoWeight>;
+    using Out = graph::Entry<Weight>;
+    using NodeT = graph::Node<Weight, directed>;
+    using Positions = graph::Positions;
+    static constexpr std::uint32_t no_slot = graph::no_slot;
+    static constexpr const char *empty_graph = "No elements currently available in Graph";
+
+public:
+    Graph() = default;
+    Graph(Graph &&) noexcept = default;
+    Graph &operator=(Graph &&) = delete;
+
+    // ---- nodes -------------------------------------------------------------
+
+    bool insert(Ref item) {
+        slot_of_.reserve(1);
+        std::uint32_t slot = free_;
+        if (slot == no_slot) {
+            if (nodes_.size() >= graph::max_slots) throw std::bad_alloc();
+            nodes_.emplace_back();
+            slot = static_cast<std::uint32_t>(nodes_.size() - 1);
+        } else {
+            free_ = nodes_[slot].next;
+        }
+        NodeT &node = nodes_[slot];
+        node.payload = std::move(item);
+        node.id = next_id_;
+        node.prev = tail_;
+        node.next = no_slot;
+        (tail_ == no_slot ? head_ : nodes_[tail_].next) = slot;
+        tail_ = slot;
+        slot_of_.insert(next_id_, slot);
+        ++next_id_;
+        ++node_count_;
+        return true;
+    }
+
+    Ref remove(std::uint64_t key) {
+        require_nodes();
+        std::uint32_t slot = slot_or(key, "Value not found in Graph");
+        drop_edges_of(slot);
+        NodeT &node = nodes_[slot];
+        (node.prev == no_slot ? head_ : nodes_[node.prev].next) = node.next;
+        (node.next == no_slot ? tail_ : nodes_[node.next].prev) = node.prev;
+        slot_of_.erase(node.id);
+        --node_count_;
+        // The caller receives the graph's own reference: nothing is released here.
+        Ref payload = std::move(node.payload);
+        node = NodeT{};
+        node.next = std::exchange(free_, slot);
+        return payload;
+    }
+
+    Ref extract(std::uint64_t key) const { return nodes_[slot_or(key, "Value not found in Graph")].payload.clone(); }
+
+    Ref keys() const {
+        require_nodes();
+        ListBuilder list(node_count_);
+        for_each_node([&](const NodeT &node) { list.push(to_python(node.id)); });
+        return std::move(list).finish();
+    }
+
+    bool contains(std::uint64_t key) const {
+        require_nodes();
+        return slot_of_.find(key) != nullptr;
+    }
+
+    void update(Ref item, std::uint64_t index) {
+        require_nodes();
+        // Ref's assignment stores the new payload before releasing the old one,
+        // whose finaliser may run Python code.
+        nodes_[slot_or(index, "Index not found in present Graph")].payload = std::move(item);
+    }
+
+    Ref edges() const {
+        require_nodes();
+        ListBuilder list(node_count_);
+        for_each_node([&](const NodeT &node) { list.push(to_python(std::make_tuple(node.id, node.payload.clone()))); });
+        return std::move(list).finish();
+    }
+
+    bool is_empty() const { return node_count_ == 0; }
+    std::uint64_t node_count() const { return node_count_; }
+
+    void clear() {
+        if (node_count_ == 0) throw_value_error("Graph is already empty");
+        // Detach everything first: releasing the payloads may run finalisers,
+        // which must find an empty, consistent graph.
+        std::vector<NodeT> old = std::exchange(nodes_, {});
+        slot_of_ = {};
+        edges_ = {};
+        head_ = tail_ = free_ = no_slot;
+        next_id_ = 1;
+        node_count_ = 0;
+    }
+
+    // ---- edges -------------------------------------------------------------
+
+    void add_edge(std::uint64_t first, std::uint64_t second)
+        requires(!weighted)
+    {
+        auto [from, to] = add_ends(first, second);
+        link(from, to, {});
+    }
+
+    void add_weighted_edge(std::uint64_t first, std::uint64_t second, double weight)
+        requires weighted
+    {
+        auto [from, to] = add_ends(first, second);
+        link(from, to, weight);
+    }
+
+    bool is_connected(std::uint64_t first, std::uint64_t second) const {
+        auto [from, to] = query_ends(first, second);
+        return edges_.find(edge_key(from, to)) != nullptr;
+    }
+
+    void remove_edge(std::uint64_t first, std::uint64_t second) {
+        auto [from, to] = query_ends(first, second);
+        if (!edges_.find(edge_key(from, to))) throw_value_error(Kind::no_connection);
+        unlink(from, to);
+    }
+
+    double get_weight(std::uint64_t first, std::uint64_t second) const
+        requires weighted
+    {
+        auto [from, to] = query_ends(first, second);
+        const Positions *at = edges_.find(edge_key(from, to));
+        if (!at) throw_value_error("X and Y nodes are not connected");
+        return nodes_[directed ? from : std::min(from, to)].out.items[at->a].weight;
+    }
+
+    // Neighbours (successors when directed) in edge-addition order; weighted
+    // graphs pair each with its weight.
+    Ref neighbours(std::uint64_t index) const {
+        require_nodes();
+        const auto &list = nodes_[slot_or(index, "Index not found in present Graph")].out;
+        ListBuilder result(list.live());
+        list.for_each([&](const Out &e) {
+            if constexpr (weighted)
+                result.push(to_python(std::make_tuple(nodes_[e.slot].id, e.weight)));
+            else
+                result.push(to_python(nodes_[e.slot].id));
+        });
+        return std::move(result).finish();
+    }
+
+    std::uint64_t degree(std::uint64_t id) const { return node_at(id).out.live(); }
+
+    double weighted_degree(std::uint64_t id) const
+        requires weighted
+    {
+        double sum = 0.0;
+        node_at(id).out.for_each([&](const Out &e) { sum += e.weight; });
+        return sum;
+    }
+
+    // Every edge once, a self-loop included: an undirected edge is one record.
+    std::uint64_t edge_count() const {
+        require_nodes();
+        return edges_.size();
+    }
+
+    // Each edge's weight once, in node order then edge order; an undirected
+    // edge is taken at the endpoint inserted first (the lower id).
+    double total_weight() const
+        requires weighted
+    {
+        require_nodes();
+        double sum = 0.0;
+        for_each_node([&](const NodeT &node) {
+            node.out.for_each([&](const Out &e) {
+                if (directed || nodes_[e.slot].id >= node.id) sum += e.weight;
+            });
+        });
+        return sum;
+    }
+
+    // Edges over possible edges between distinct nodes; a single node has none
+    // possible, and its density is 0.
+    double density() const
+        requires weighted
+    {
+        require_nodes();
+        if (node_count_ == 1) return 0.0;
+        double n = static_cast<double>(node_count_);
+        double edges = static_cast<double>(edges_.size()) * (directed ? 1.0 : 2.0);
+        return edges / (n * (n - 1.0));
+    }
+
+    // ---- traversals --------------------------------------------------------
+
+    // Breadth first from `start_id`, ties in edge-addition order; ids, or (id,
+    // payload) pairs when return_value is True.
+    Ref bfs_list(std::uint64_t start_id, std::optional<bool> return_value) const {
+        std::uint32_t start = start_slot(start_id);
+        std::vector<std::uint8_t> seen(nodes_.size());
+        std::vector<std::uint32_t> order{start};
+        seen[start] = 1;
+        // `order` doubles as the queue: a node is listed when it is taken.
+        for (std::size_t next = 0; next < order.size(); ++next)
+            nodes_[order[next]].out.for_each([&](const Out &e) {
+                if (!seen[e.slot]) {
+                    seen[e.slot] = 1;
+                    order.push_back(e.slot);
+                }
+            });
+        return listing(order, return_value.value_or(false));
+    }
+
+    // Depth first with a stack of pending nodes: a node is marked when pushed,
+    // all its unmarked neighbours are pushed at once, and the last pushed is
+    // expanded next.
+    Ref dfs_list(std::uint64_t start_id, std::optional<bool> return_value) const {
+        std::uint32_t start = start_slot(start_id);
+        std::vector<std::uint8_t> seen(nodes_.size());
+        std::vector<std::uint32_t> stack{start}, order;
+        seen[start] = 1;
+        while (!stack.empty()) {
+            std::uint32_t slot = stack.back();
+            stack.pop_back();
+            order.push_back(slot);
+            nodes_[slot].out.for_each([&](const Out &e) {
+                if (!seen[e.slot]) {
+                    seen[e.slot] = 1;
+                    stack.push_back(e.slot);
+                }
+            });
+        }
+        return listing(order, return_value.value_or(false));
+    }
+
+    bool has_path(std::uint64_t first, std::uint64_t second) const {
+        auto [a, b] = resolve(first, second, Kind::path);
+        return Kind::path_from_first ? reachable(a, b) : reachable(b, a);
+    }
+
+    // ---- directed only -----------------------------------------------------
+
+    // Nodes keep their ids, order and payloads (new references); each edge u->v
+    // becomes v->u, added in the order of a scan of u in node order, then u's
+    // successors in order.
+    Graph transpose() const
+        requires directed
+    {
+        require_nodes();
+        Graph t;
+        t.nodes_.resize(node_count_);
+        t.slot_of_.reserve(node_count_);
+        t.edges_.reserve(edges_.size());
+        std::vector<std::uint32_t> renumbered(nodes_.size(), no_slot);
+        std::uint32_t count = 0;
+        for_each_slot([&](std::uint32_t slot) {
+            const NodeT &node = nodes_[slot];
+            NodeT &copy = t.nodes_[count];
+            copy.payload = node.payload.clone();
+            copy.id = node.id;
+            copy.prev = count == 0 ? no_slot : count - 1;
+            copy.next = count + 1 == node_count_ ? no_slot : count + 1;
+            copy.out.items.reserve(node.in.live());
+            copy.in.items.reserve(node.out.live());
+            t.slot_of_.insert(node.id, count);
+            renumbered[slot] = count++;
+        });
+        for_each_slot([&](std::uint32_t slot) {
+            std::uint32_t u = renumbered[slot];
+            nodes_[slot].out.for_each([&](const Out &e) {
+                std::uint32_t v = renumbered[e.slot];
+                auto &successors = t.nodes_[v].out.items;
+                auto &predecessors = t.nodes_[u].in.items;
+                t.edges_.insert(edge_key(v, u), {static_cast<std::uint32_t>(successors.size()),
+                                                 static_cast<std::uint32_t>(predecessors.size())});
+                successors.push_back({u, e.weight});
+                predecessors.push_back({v, {}});
+            });
+        });
+        t.head_ = 0;
+        t.tail_ = count - 1;
+        t.next_id_ = next_id_;
+        t.node_count_ = node_count_;
+        return t;
+    }
+
+    // Kahn's peeling: repeatedly drop nodes without remaining predecessors; a
+    // cycle (a self-loop included) is exactly what can never be dropped. Runs
+    // in O(nodes + edges) with no recursion.
+    bool has_cycle() const
+        requires directed
+    {
+        require_nodes();
+        std::vector<std::uint32_t> pending(nodes_.size()), ready;
+        for_each_slot([&](std::uint32_t slot) {
+            pending[slot] = nodes_[slot].in.live();
+            if (pending[slot] == 0) ready.push_back(slot);
+        });
+        std::uint64_t dropped = 0;
+        while (!ready.empty()) {
+            std::uint32_t slot = ready.back();
+            ready.pop_back();
+            ++dropped;
+            nodes_[slot].out.for_each([&](const Out &e) {
+                if (--pending[e.slot] == 0) ready.push_back(e.slot);
+            });
+        }
+        return dropped != node_count_;
+    }
+
+    // ---- invariants ----------------------------------------------------------
+
+    void check() const {
+        // A full walk after every mutation would make building a large graph
+        // quadratic under the sanitizer build; small graphs are checked whole.
+        if (nodes_.size() + edges_.size() > 4096) return;
+        auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
+        std::uint64_t listed = 0, entries = 0, last_id = 0;
+        std::uint32_t prev = no_slot;
+        for (std::uint32_t slot = head_; slot != no_slot; prev = slot, slot = nodes_[slot].next) {
+            const NodeT &node = nodes_[slot];
+            if (!node.payload || node.prev != prev || node.id <= last_id || node.id >= next_id_) fail("order list");
+            const std::uint32_t *found = slot_of_.find(node.id);
+            if (!found || *found != slot) fail("id table");
+            last_id = node.id;
+            ++listed;
+            entries += check_list(slot, node.out, false);
+            if constexpr (directed) check_list(slot, node.in, true);
+        }
+        if (prev != tail_ || listed != node_count_ || slot_of_.size() != node_count_) fail("node count");
+        std::uint64_t free_slots = 0;
+        for (std::uint32_t slot = free_; slot != no_slot; slot = nodes_[slot].next, ++free_slots)
+            if (nodes_[slot].payload) fail("free list");
+        if (free_slots + node_count_ != nodes_.size()) fail("slot count");
+        if (!directed) entries = (entries + self_loops()) / 2;
+        if (entries != edges_.size()) fail("edge table size");
+    }
+
+private:
+    // ---- lookups and argument checks ----------------------------------------
+
+    void require_nodes() const {
+        if (node_count_ == 0) throw_value_error(empty_graph);
+    }
+
+    std::uint32_t slot_or(std::uint64_t id, const char *message) const {
+        if (const std::uint32_t *slot = slot_of_.find(id)) return *slot;
+        throw_value_error(message);
+    }
+
+    const NodeT &node_at(std::uint64_t id) const {
+        require_nodes();
+        return nodes_[slot_or(id, "ID value not found in Graph")];
+    }
+
+    std::uint32_t start_slot(std::uint64_t id) const {
+        require_nodes();
+        return slot_or(id, "Index value not found in Graph");
+    }
+
+    std::pair<std::uint32_t, std::uint32_t> resolve(std::uint64_t first, std::uint64_t second,
+                                                    graph::EdgeMessages messages) const {
+        require_nodes();
+        std::uint32_t a = slot_or(first, messages.first_missing);
+        return {a, slot_or(second, messages.second_missing)};
+    }
+
+    // (from, to) of the edge two arguments name: (x, y), or (from_id, to_id)
+    // for the directed classes' (to_id, from_id).
+    static std::pair<std::uint32_t, std::uint32_t> oriented(std::pair<std::uint32_t, std::uint32_t> ends) {
+        if constexpr (directed) return {ends.second, ends.first};
+        return ends;
+    }
+
+    std::pair<std::uint32_t, std::uint32_t> add_ends(std::uint64_t first, std::uint64_t second) const {
+        auto ends = resolve(first, second, Kind::add);
+        if constexpr (!Kind::self_loops)
+            if (ends.first == ends.second) throw_value_error(Kind::self_edge);
+        return oriented(ends);
+    }
+
+    std::pair<std::uint32_t, std::uint32_t> query_ends(std::uint64_t first, std::uint64_t second) const {
+        auto ends = resolve(first, second, Kind::query);
+        if (ends.first == ends.second) throw_value_error(Kind::self_edge);
+        return oriented(ends);
+    }
+
+    static std::uint64_t edge_key(std::uint32_t from, std::uint32_t to) noexcept {
+        if constexpr (!directed)
+            if (from > to) std::swap(from, to);
+        return (std::uint64_t{from} << 32) | to;
+    }
+
+    // ---- edge maintenance ----------------------------------------------------
+
+    // Adds the edge or, if it exists, replaces its weight. Everything that can
+    // fail (allocation) happens before the first change.
+    void link(std::uint32_t from, std::uint32_t to, Weight weight) {
+        std::uint64_t key = edge_key(from, to);
+        if (Positions *at = edges_.find(key)) {
+            if constexpr (weighted) {
+                std::uint32_t low = directed ? from : std::min(from, to);
+                nodes_[low].out.items[at->a].weight = weight;
+                if constexpr (!directed) nodes_[std::max(from, to)].out.items[at->b].weight = weight;
+            }
+            return;
+        }
+        edges_.reserve(1);
+        auto &source = nodes_[from].out;
+        source.make_room();
+        auto position = static_cast<std::uint32_t>(source.items.size());
+        if constexpr (directed) {
+            auto &target = nodes_[to].in;
+            target.make_room();
+            edges_.insert(key, {position, static_cast<std::uint32_t>(target.items.size())});
+            target.items.push_back({from, {}});
+            source.items.push_back({to, weight});
+        } else if (from == to) {
+            edges_.insert(key, {position, position});
+            source.items.push_back({to, weight});
+        } else {
+            auto &target = nodes_[to].out;
+            target.make_room();
+            auto back = static_cast<std::uint32_t>(target.items.size());
+            edges_.insert(key, from < to ? Positions{position, back} : Positions{back, position});
+            source.items.push_back({to, weight});
+            target.items.push_back({from, weight});
+        }
+    }
+
+    // The edge must exist.
+    void unlink(std::uint32_t from, std::uint32_t to) noexcept {
+        std::uint64_t key = edge_key(from, to);
+        Positions at = *edges_.find(key);
+        edges_.erase(key);
+        if constexpr (directed) {
+            bury(from, at.a, false);
+            bury(to, at.b, true);
+        } else {
+            bury(std::min(from, to), at.a, false);
+            if (from != to) bury(std::max(from, to), at.b, false);
+        }
+    }
+
+    // Drops every edge at `slot` from the other endpoints' vectors and the edge
+    // table; the node's own vectors are discarded by the caller.
+    void drop_edges_of(std::uint32_t slot) noexcept {
+        nodes_[slot].out.for_each([&](const Out &e) {
+            std::uint64_t key = edge_key(slot, e.slot);
+            Positions at = *edges_.find(key);
+            edges_.erase(key);
+            if (e.slot == slot) return;
+            if constexpr (directed)
+                bury(e.slot, at.b, true);
+            else
+                bury(e.slot, slot < e.slot ? at.b : at.a, false);
+        });
+        if constexpr (directed)
+            nodes_[slot].in.for_each([&](const graph::Entry<NoWeight> &e) {
+                if (e.slot == slot) return;  // the self-loop went with the successors
+                std::uint64_t key = edge_key(e.slot, slot);
+                Positions at = *edges_.find(key);
+                edges_.erase(key);
+                bury(e.slot, at.a, false);
+            });
+    }
+
+    // Turns entry `position` of a vector of `owner` into a tombstone, compacting
+    // the vector once tombstones are the majority. The edge record must already
+    // be gone; the records of the entries that move are repointed.
+    void bury(std::uint32_t owner, std::uint32_t position, bool predecessors) noexcept {
+        if constexpr (directed) {
+            if (predecessors) return bury_in(nodes_[owner].in, owner, position, true);
+        }
+        bury_in(nodes_[owner].out, owner, position, false);
+    }
+
+    template <class List>
+    void bury_in(List &list, std::uint32_t owner, std::uint32_t position, bool predecessors) noexcept {
+        list.items[position].slot = no_slot;
+        if (++list.dead <= list.live()) return;
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < list.items.size(); ++i) {
+            if (list.items[i].slot == no_slot) continue;
+            list.items[kept] = list.items[i];
+            repoint(owner, list.items[kept].slot, kept, predecessors);
+            ++kept;
+        }
+        list.items.resize(kept);
+        list.dead = 0;
+        // Give memory back when most of it is unused (a hub that lost its edges);
+        // libstdc++'s shrink_to_fit keeps the old buffer if allocation fails.
+        if (list.items.capacity() > 4 * std::size_t{kept} + 8) list.items.shrink_to_fit();
+    }
+
+    void repoint(std::uint32_t owner, std::uint32_t other, std::uint32_t position, bool predecessors) noexcept {
+        if constexpr (directed) {
+            if (predecessors)
+                edges_.find(edge_key(other, owner))->b = position;
+            else
+                edges_.find(edge_key(owner, other))->a = position;
+        } else {
+            Positions *at = edges_.find(edge_key(owner, other));
+            if (owner <= other) at->a = position;
+            if (owner >= other) at->b = position;
+        }
+    }
+
+    // ---- traversal helpers ---------------------------------------------------
+
+    template <class F>
+    void for_each_slot(F &&f) const {
+        for (std::uint32_t slot = head_; slot != no_slot; slot = nodes_[slot].next) f(slot);
+    }
+    template <class F>
+    void for_each_node(F &&f) const {
+        for_each_slot([&](std::uint32_t slot) { f(nodes_[slot]); });
+    }
+
+    const auto &backward(std::uint32_t slot) const {
+        if constexpr (directed)
+            return nodes_[slot].in;
+        else
+            return nodes_[slot].out;
+    }
+
+    // Breadth first from both ends, one level at a time on the smaller frontier,
+    // until the two searches meet or one runs dry. Only the answer is visible,
+    // so this is free to explore far less than a one-sided search.
+    bool reachable(std::uint32_t from, std::uint32_t to) const {
+        if (from == to) return true;
+        constexpr std::uint8_t forward_mark = 1, backward_mark = 2;
+        std::vector<std::uint8_t> marks(nodes_.size());
+        std::vector<std::uint32_t> forward{from}, back{to};
+        marks[from] = forward_mark;
+        marks[to] = backward_mark;
+        std::size_t forward_done = 0, back_done = 0;
+        auto expand = [&](std::vector<std::uint32_t> &queue, std::size_t &done, std::uint8_t mine, std::uint8_t theirs,
+                          auto &&edges_of) {
+            std::size_t level_end = queue.size();
+            bool met = false;
+            for (; done < level_end && !met; ++done)
+                edges_of(queue[done]).for_each([&](const auto &e) {
+                    if (marks[e.slot] & theirs) met = true;
+                    if (!(marks[e.slot] & mine)) {
+                        marks[e.slot] |= mine;
+                        queue.push_back(e.slot);
+                    }
+                });
+            return met;
+        };
+        auto successors = [&](std::uint32_t slot) -> const auto & { return nodes_[slot].out; };
+        auto predecessors = [&](std::uint32_t slot) -> const auto & { return backward(slot); };
+        while (forward_done < forward.size() && back_done < back.size()) {
+            bool met = forward.size() - forward_done <= back.size() - back_done
+                           ? expand(forward, forward_done, forward_mark, backward_mark, successors)
+                           : expand(back, back_done, backward_mark, forward_mark, predecessors);
+            if (met) return true;
+        }
+        return false;
+    }
+
+    Ref listing(const std::vector<std::uint32_t> &order, bool with_payload) const {
+        ListBuilder list(order.size());
+        for (std::uint32_t slot : order) {
+            const NodeT &node = nodes_[slot];
+            if (with_payload)
+                list.push(to_python(std::make_tuple(node.id, node.payload.clone())));
+            else
+                list.push(to_python(node.id));
+        }
+        return std::move(list).finish();
+    }
+
+    // ---- invariant helpers ---------------------------------------------------
+
+    template <class List>
+    std::uint64_t check_list(std::uint32_t owner, const List &list, bool predecessors) const {
+        auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
+        std::uint32_t dead = 0;
+        for (std::uint32_t i = 0; i < list.items.size(); ++i) {
+            const auto &e = list.items[i];
+            if (e.slot == no_slot) {
+                ++dead;
+                continue;
+            }
+            if (e.slot >= nodes_.size() || !nodes_[e.slot].payload) fail("entry names a removed node");
+            std::uint32_t from = predecessors ? e.slot : owner, to = predecessors ? owner : e.slot;
+            const Positions *at = edges_.find(edge_key(from, to));
+            if (!at) fail("entry without an edge record");
+            bool points_back = directed ? (predecessors ? at->b : at->a) == i
+                                        : (owner <= e.slot && at->a == i) || (owner >= e.slot && at->b == i);
+            if (!points_back) fail("edge record points elsewhere");
+            if constexpr (weighted && !directed) {
+                const auto &mirror = nodes_[e.slot].out.items[owner <= e.slot ? at->b : at->a];
+                if (mirror.slot != owner || std::bit_cast<std::uint64_t>(mirror.weight) != std::bit_cast<std::uint64_t>(e.weight))
+                    fail("mirrored weight");
+            }
+        }
+        if (dead != list.dead || list.dead > list.live()) fail("tombstone count");
+        return list.live();
+    }
+
+    std::uint64_t self_loops() const {
+        std::uint64_t loops = 0;
+        for_each_slot([&](std::uint32_t slot) {
+            if (edges_.find(edge_key(slot, slot))) ++loops;
+        });
+        return loops;
+    }
+
+    std::vector<NodeT> nodes_;
+    graph::FlatMap<std::uint32_t, 0> slot_of_;  // id -> slot; id 0 is never assigned
+    graph::FlatMap<Positions, ~std::uint64_t{0}> edges_;  // packed slot pair -> positions
+    std::uint32_t head_ = no_slot, tail_ = no_slot, free_ = no_slot;
+    std::uint64_t next_id_ = 1;
+    std::uint64_t node_count_ = 0;
+};
+
+}  // namespace morvena
