@@ -16,6 +16,10 @@ __all__ = [
     "BloomFilter",
     "CuckooFilter",
     "Flatlist",
+    "BaseGraph",
+    "Digraph",
+    "WeightedGraph",
+    "WeightedDigraph",
     "HyperGraph",
 ]
 
@@ -479,6 +483,164 @@ class Flatlist:
     def size(self) -> int: ...
     def is_empty(self) -> bool: ...
     def clear(self) -> None: ...
+
+@final
+class BaseGraph:
+    """Undirected graph of payloads; self-loops allowed, no parallel edges."""
+
+    def __new__(cls) -> BaseGraph: ...
+    def insert(self, item: Any) -> bool:
+        """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
+    def remove(self, key: int) -> Any:
+        """Removes node `key` with its edges and returns its payload; costs the node's edges."""
+    def extract(self, key: int) -> Any: ...
+    def keys(self) -> list[int]:
+        """Node ids in insertion order (ascending)."""
+    def contains(self, key: int) -> bool: ...
+    def update(self, item: Any, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, Any]]:
+        """(id, payload) per node in insertion order; edges themselves are not listed."""
+    def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
+    def dfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Depth first with a stack: a node's unvisited neighbours are pushed together in edge-addition order and the last pushed is expanded next."""
+    def degree(self, id: int) -> int:
+        """Number of neighbours; a self-loop counts once."""
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+    def add_edge(self, x: int, y: int) -> None: ...
+    def remove_edge(self, x: int, y: int) -> None: ...
+    def is_connected(self, x: int, y: int) -> bool: ...
+    def edge_count(self) -> int:
+        """Number of edges, a self-loop counting as one."""
+    def has_path(self, x: int, y: int) -> bool: ...
+    def neighbours(self, index: int) -> list[int]:
+        """Neighbour ids in the order their edges were added (an edge added again goes last)."""
+    def node_coutn(self) -> int: ...
+
+@final
+class Digraph:
+    """Directed graph of payloads; edges run from `from_id` to `to_id`, no self-loops."""
+
+    def __new__(cls) -> Digraph: ...
+    def insert(self, item: Any) -> bool:
+        """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
+    def remove(self, key: int) -> Any:
+        """Removes node `key` with its edges and returns its payload; costs the node's edges."""
+    def extract(self, key: int) -> Any: ...
+    def keys(self) -> list[int]:
+        """Node ids in insertion order (ascending)."""
+    def contains(self, key: int) -> bool: ...
+    def update(self, item: Any, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, Any]]:
+        """(id, payload) per node in insertion order; edges themselves are not listed."""
+    def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
+    def dfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Depth first with a stack: a node's unvisited successors are pushed together in edge-addition order and the last pushed is expanded next."""
+    def degree(self, id: int) -> int:
+        """Number of successors (out-degree)."""
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+    def neighbours(self, index: int) -> list[int]:
+        """Successor ids in the order their edges were added (an edge added again goes last)."""
+    def has_path(self, x: int, y: int) -> bool:
+        """Whether y is reachable from x along edge directions."""
+    def add_edge(self, to_id: int, from_id: int) -> None: ...
+    def is_connected(self, to_id: int, from_id: int) -> bool: ...
+    def remove_edge(self, to_id: int, from_id: int) -> None: ...
+    def edge_count(self) -> int:
+        """Number of directed edges."""
+    def node_count(self) -> int: ...
+    def transpose(self) -> Digraph:
+        """A new graph with every edge reversed, the same ids, payloads and next id."""
+    def has_cycle(self) -> bool: ...
+
+@final
+class WeightedGraph:
+    """Undirected graph with float edge weights, stored unchanged."""
+
+    def __new__(cls) -> WeightedGraph: ...
+    def insert(self, item: Any) -> bool:
+        """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
+    def remove(self, key: int) -> Any:
+        """Removes node `key` with its edges and returns its payload; costs the node's edges."""
+    def extract(self, key: int) -> Any: ...
+    def keys(self) -> list[int]:
+        """Node ids in insertion order (ascending)."""
+    def contains(self, key: int) -> bool: ...
+    def update(self, item: Any, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, Any]]:
+        """(id, payload) per node in insertion order; edges themselves are not listed."""
+    def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
+    def dfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Depth first with a stack: a node's unvisited neighbours are pushed together in edge-addition order and the last pushed is expanded next."""
+    def degree(self, id: int) -> int:
+        """Number of neighbours; a self-loop counts once."""
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+    def remove_edge(self, x: int, y: int) -> None: ...
+    def is_connected(self, x: int, y: int) -> bool: ...
+    def edge_count(self) -> int:
+        """Number of edges, a self-loop counting as one."""
+    def has_path(self, x: int, y: int) -> bool: ...
+    def add_edge(self, x: int, y: int, weight: float) -> None:
+        """Adds the edge or replaces its weight."""
+    def get_weight(self, x: int, y: int) -> float: ...
+    def neighbours(self, index: int) -> list[tuple[int, float]]:
+        """(neighbour id, weight) in the order the edges were added."""
+    def total_weight(self) -> float:
+        """Sum of the edge weights, each edge counted once."""
+    def weighted_degree(self, id: int) -> float: ...
+    def node_count(self) -> int: ...
+    def density(self) -> float:
+        """2 * edge_count / (n * (n - 1)); 0.0 for a single node."""
+
+@final
+class WeightedDigraph:
+    """Directed graph with float edge weights; edges run from `from_id` to `to_id`, self-loops allowed."""
+
+    def __new__(cls) -> WeightedDigraph: ...
+    def insert(self, item: Any) -> bool:
+        """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
+    def remove(self, key: int) -> Any:
+        """Removes node `key` with its edges and returns its payload; costs the node's edges."""
+    def extract(self, key: int) -> Any: ...
+    def keys(self) -> list[int]:
+        """Node ids in insertion order (ascending)."""
+    def contains(self, key: int) -> bool: ...
+    def update(self, item: Any, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, Any]]:
+        """(id, payload) per node in insertion order; edges themselves are not listed."""
+    def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
+    def dfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
+        """Depth first with a stack: a node's unvisited successors are pushed together in edge-addition order and the last pushed is expanded next."""
+    def degree(self, id: int) -> int:
+        """Number of successors (out-degree)."""
+    def is_empty(self) -> bool: ...
+    def clear(self) -> None: ...
+    def add_edge(self, to_id: int, from_id: int, weight: float) -> None:
+        """Adds the edge from_id -> to_id or replaces its weight."""
+    def is_connected(self, to_id: int, from_id: int) -> bool: ...
+    def remove_edge(self, to_id: int, from_id: int) -> None: ...
+    def get_weight(self, to_id: int, from_id: int) -> float: ...
+    def has_path(self, to_id: int, from_id: int) -> bool:
+        """Whether to_id is reachable from from_id along edge directions."""
+    def neighbours(self, index: int) -> list[tuple[int, float]]:
+        """(successor id, weight) in the order the edges were added."""
+    def total_weight(self) -> float:
+        """Sum of the edge weights, each edge counted once."""
+    def weighted_degree(self, id: int) -> float: ...
+    def density(self) -> float:
+        """edge_count / (n * (n - 1)); 0.0 for a single node."""
+    def edge_count(self) -> int:
+        """Number of directed edges."""
+    def node_count(self) -> int: ...
+    def transpose(self) -> WeightedDigraph:
+        """A new graph with every edge reversed, the same ids, payloads and next id."""
+    def has_cycle(self) -> bool: ...
 
 @final
 class HyperGraph:

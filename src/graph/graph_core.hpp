@@ -78,8 +78,9 @@ public:
         return *this;
     }
 
+    // The empty marker is a key a caller can still ask for (id 0): it is never present.
     V *find(std::uint64_t key) noexcept {
-        if (slots_.empty()) return nullptr;
+        if (slots_.empty() || key == Empty) return nullptr;
         for (std::size_t i = home(key);; i = (i + 1) & mask_) {
             if (slots_[i].key == key) return &slots_[i].value;
             if (slots_[i].key == Empty) return nullptr;

@@ -1,0 +1,226 @@
+"""BaseGraph, and the node, id, ordering and ownership rules that the four
+pairwise graph classes share (parametrized over all of them)."""
+
+import networkx as nx
+import pytest
+
+from morvena import BaseGraph, Digraph, WeightedDigraph, WeightedGraph
+from conftest import assert_no_leak, same_refcount
+from graph_model import EMPTY, KINDS, machine_for, random_pair
+
+GRAPHS = [BaseGraph, Digraph, WeightedGraph, WeightedDigraph]
+
+
+def make(cls, n, edges=()):
+    g = cls()
+    for i in range(n):
+        g.insert(f"p{i + 1}")
+    for a, b in edges:
+        # (a, b) is always the edge a -> b; the directed classes take (to_id, from_id).
+        args = (b, a) if KINDS[cls]["directed"] else (a, b)
+        g.add_edge(*args, *([1.0] if KINDS[cls]["weighted"] else []))
+    return g
+
+
+def count(g):
+    return g.node_coutn() if isinstance(g, BaseGraph) else g.node_count()
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_empty_graph(cls):
+    g = cls()
+    assert g.is_empty() and count(g) == 0
+    calls = [g.keys, g.edges, g.edge_count, lambda: g.contains(1), lambda: g.degree(1), lambda: g.neighbours(1),
+             lambda: g.bfs_list(1), lambda: g.dfs_list(1), lambda: g.has_path(1, 1), lambda: g.remove(1),
+             lambda: g.update(0, 1), lambda: g.is_connected(1, 2), lambda: g.remove_edge(1, 2)]
+    calls.append(lambda: g.add_edge(1, 2, 1.0) if KINDS[cls]["weighted"] else g.add_edge(1, 2))
+    for call in calls:
+        with pytest.raises(ValueError, match=f"^{EMPTY}$"):
+            call()
+    with pytest.raises(ValueError, match="^Value not found in Graph$"):
+        g.extract(1)
+    with pytest.raises(ValueError, match="^Graph is already empty$"):
+        g.clear()
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_ids_count_up_and_restart_only_after_clear(cls):
+    g = make(cls, 3)
+    assert g.keys() == [1, 2, 3]
+    g.remove(2)
+    g.insert("x")
+    assert g.keys() == [1, 3, 4] and count(g) == 3
+    assert g.contains(4) and not g.contains(2) and not g.contains(99)
+    g.clear()
+    assert g.is_empty()
+    g.insert("y")
+    assert g.keys() == [1] and g.edges() == [(1, "y")]
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_listing_order_is_insertion_and_edge_order(cls):
+    g = make(cls, 6, [(1, 4), (1, 2), (1, 6), (2, 3), (4, 5)])
+    assert g.keys() == [1, 2, 3, 4, 5, 6]
+    ids = lambda xs: [x[0] if isinstance(x, tuple) else x for x in xs]  # noqa: E731
+    assert ids(g.neighbours(1)) == [4, 2, 6]
+    assert g.bfs_list(1) == [1, 4, 2, 6, 5, 3]
+    # The stack takes the last pushed neighbour first: 6, then 2 and what 2 reaches, then 4.
+    assert g.dfs_list(1) == [1, 6, 2, 3, 4, 5]
+    first = (4, 1) if KINDS[cls]["directed"] else (1, 4)
+    g.remove_edge(*first)
+    g.add_edge(*first, *([1.0] if KINDS[cls]["weighted"] else []))
+    assert ids(g.neighbours(1)) == [2, 6, 4]
+    g.remove(2)
+    assert ids(g.neighbours(1)) == [6, 4] and g.keys() == [1, 3, 4, 5, 6]
+    assert g.bfs_list(1, True) == [(1, "p1"), (6, "p6"), (4, "p4"), (5, "p5")]
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda g: g.remove(-1), OverflowError, "can't convert negative int to unsigned"),
+        (lambda g: g.extract("1"), TypeError, "argument 'key': 'str' object cannot be interpreted as an integer"),
+        (lambda g: g.degree(1.0), TypeError, "argument 'id': 'float' object cannot be interpreted as an integer"),
+        (lambda g: g.bfs_list(1, 1), TypeError, "argument 'return_value': 'int' object cannot be converted to 'PyBool'"),
+        (lambda g: g.dfs_list(start_id=1, return_value="yes"), TypeError, "argument 'return_value': "),
+        (lambda g: g.remove(7), ValueError, "Value not found in Graph"),
+        (lambda g: g.remove(0), ValueError, "Value not found in Graph"),
+        (lambda g: g.update("z", 7), ValueError, "Index not found in present Graph"),
+        (lambda g: g.neighbours(7), ValueError, "Index not found in present Graph"),
+        (lambda g: g.bfs_list(7), ValueError, "Index value not found in Graph"),
+        (lambda g: g.degree(7), ValueError, "ID value not found in Graph"),
+    ],
+)
+def test_bad_input_changes_nothing(cls, call, error, message):
+    g = make(cls, 3, [(1, 2), (2, 3)])
+    before = (g.keys(), g.edges(), [g.neighbours(k) for k in g.keys()], g.edge_count())
+    with pytest.raises(error) as info:
+        call(g)
+    assert str(info.value).startswith(message)
+    assert (g.keys(), g.edges(), [g.neighbours(k) for k in g.keys()], g.edge_count()) == before
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_payload_references(cls):
+    item, other = object(), object()
+    with same_refcount(item, other):
+        g = cls()
+        g.insert(item)
+        g.insert(item)
+        assert g.extract(1) is item and g.bfs_list(1, True) == [(1, item)]
+        assert g.edges() == [(1, item), (2, item)]
+        if KINDS[cls]["directed"]:
+            t = g.transpose()
+            assert t.extract(2) is item
+            del t
+        g.update(other, 2)
+        assert g.remove(1) is item
+        g.clear()
+        g.insert(other)
+        del g
+    weighted = KINDS[cls]["weighted"]
+
+    def churn():
+        g = make(cls, 4, [(1, 2), (2, 3), (3, 1), (4, 4)] if KINDS[cls]["self_loops"] else [(1, 2), (2, 3)])
+        g.remove(2)
+        g.add_edge(3, 4, *([2.0] if weighted else []))
+        if KINDS[cls]["directed"]:
+            g.transpose()
+        g.clear()
+
+    assert_no_leak(churn, rounds=300)
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_finaliser_calling_back_is_refused(cls):
+    g = cls()
+    errors = []
+
+    class CallsBack:
+        def __del__(self):
+            try:
+                g.keys()
+            except RuntimeError as error:
+                errors.append(str(error))
+
+    g.insert(CallsBack())
+    g.update(CallsBack(), 1)
+    g.clear()
+    assert errors == ["Already mutably borrowed"] * 2 and g.is_empty()
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+@pytest.mark.parametrize("seed", range(4))
+def test_traversals_match_networkx(cls, seed):
+    ours, theirs = random_pair(cls, seed)
+    directed = KINDS[cls]["directed"]
+    assert ours.edge_count() == theirs.number_of_edges()
+    assert ours.keys() == list(theirs.nodes)
+    for node in theirs.nodes:
+        neighbours = ours.neighbours(node)
+        assert [x[0] if isinstance(x, tuple) else x for x in neighbours] == list(theirs.adj[node])
+        assert ours.degree(node) == len(theirs.adj[node])
+        reached = nx.descendants(theirs, node) if directed else nx.node_connected_component(theirs, node) - {node}
+        bfs = ours.bfs_list(node)
+        assert bfs == [node] + [v for _, v in nx.bfs_edges(theirs, node)]
+        assert sorted(ours.dfs_list(node)) == sorted(bfs) == sorted(reached | {node})
+        distance = nx.single_source_shortest_path_length(theirs, node)
+        assert all(distance[a] <= distance[b] for a, b in zip(bfs, bfs[1:]))
+    nodes = list(theirs.nodes)
+    for a, b in zip(nodes, reversed(nodes)):
+        query = (b, a) if cls is WeightedDigraph else (a, b)
+        assert ours.has_path(*query) == nx.has_path(theirs, a, b)
+    if KINDS[cls]["weighted"]:
+        assert ours.total_weight() == pytest.approx(theirs.size(weight="weight"))
+
+
+def test_self_loop():
+    g = make(BaseGraph, 2)
+    g.add_edge(1, 1)
+    assert g.neighbours(1) == [1] and g.degree(1) == 1 and g.edge_count() == 1
+    assert g.has_path(1, 1)
+    for call in (g.is_connected, g.remove_edge):
+        with pytest.raises(ValueError, match="^Cannot connect nodes to oneself$"):
+            call(1, 1)
+    g.add_edge(1, 2)
+    g.add_edge(2, 1)
+    assert g.edge_count() == 2 and g.degree(1) == 2 and g.is_connected(2, 1)
+    g.remove(1)
+    assert g.neighbours(2) == [] and g.edge_count() == 0
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda g: g.add_edge(9, 1), "X node not found in current Graph"),
+        (lambda g: g.add_edge(1, 9), "Y node not found in current Graph"),
+        (lambda g: g.is_connected(9, 9), "X node not found in current Graph"),
+        (lambda g: g.has_path(1, 9), "Y node not found in current Graph"),
+        (lambda g: g.remove_edge(1, 3), "No connection between x and y nodes"),
+    ],
+)
+def test_edge_errors(call, message):
+    g = make(BaseGraph, 3, [(1, 2)])
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        call(g)
+    assert g.edge_count() == 1 and g.neighbours(3) == []
+
+
+def test_unreachable_and_isolated():
+    g = make(BaseGraph, 5, [(1, 2), (3, 4)])
+    assert not g.has_path(1, 4) and g.has_path(4, 3)
+    assert g.bfs_list(5) == [5] and g.dfs_list(5, True) == [(5, "p5")]
+    assert not hasattr(g, "node_count")
+
+
+def test_long_path_is_iterative():
+    n = 1_000_000
+    g = make(BaseGraph, n, zip(range(1, n), range(2, n + 1)))
+    assert g.has_path(1, n) and g.dfs_list(1)[-1] == n and len(g.bfs_list(n)) == n
+    for node in range(2, n + 1, 2):
+        g.remove(node)
+    assert g.edge_count() == 0 and not g.has_path(1, 3)
+
+
+TestBaseGraphModel = machine_for(BaseGraph).TestCase
