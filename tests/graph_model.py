@@ -70,15 +70,13 @@ class Model:
         return not self.payload
 
     def keys(self):
-        self._need(())
-        return list(self.payload)
+        return self._need(()) or list(self.payload)
 
     def edges(self):
-        self._need(())
-        return list(self.payload.items())
+        return self._need(()) or list(self.payload.items())
 
     def extract(self, key):
-        if key not in self.payload:
+        if key not in self.payload:  # no empty-graph error here
             raise ValueError("Value not found in Graph")
         return self.payload[key]
 

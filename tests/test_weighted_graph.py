@@ -54,6 +54,7 @@ def test_density(n, edges, density):
         (lambda g: g.get_weight(2, 2), "Cannot connect nodes to oneself"),
         (lambda g: g.get_weight(9, 1), "X node not found in current Graph"),
         (lambda g: g.add_edge(1, 9, 1.0), "Y node not found in current Graph"),
+        (lambda g: g.remove_edge(1, 3), "No connection between x and y nodes"),
         (lambda g: g.weighted_degree(9), "ID value not found in Graph"),
     ],
 )

@@ -247,7 +247,7 @@ def _measure(side, n):
 def memory_report(n=N):
     print(f"{'library':<10} {'bytes/node':>11} {'bytes/edge':>11}   ({n} nodes, {EDGES_PER_NODE * n} edges)")
     for side in ("ours", "networkx", "rustworkx"):
-        out = subprocess.run([sys.executable, "-m", __name__, "--measure", side, str(n)], check=True,
+        out = subprocess.run([sys.executable, "-m", "morvena.bench.graphs", "--measure", side, str(n)], check=True,
                              capture_output=True, text=True).stdout.split()
         print(f"{side:<10} {float(out[0]):>11.1f} {float(out[1]):>11.1f}")
 
