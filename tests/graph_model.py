@@ -183,6 +183,18 @@ class Model:
         return any(u in self._walk(v, False, False) for u in self.adj for v in self.adj[u])
 
 
+def make(cls, n, edges=()):
+    """A graph of n nodes with payloads "p1".."pn" and the given edges (weight 1.0)."""
+    g = cls()
+    for i in range(n):
+        g.insert(f"p{i + 1}")
+    for a, b in edges:
+        # (a, b) is always the edge a -> b; the directed classes take (to_id, from_id).
+        args = (b, a) if KINDS[cls]["directed"] else (a, b)
+        g.add_edge(*args, *([1.0] if KINDS[cls]["weighted"] else []))
+    return g
+
+
 def outcome(call):
     try:
         return ("ok", call())

@@ -6,20 +6,9 @@ import pytest
 
 from morvena import BaseGraph, Digraph, WeightedDigraph, WeightedGraph
 from conftest import assert_no_leak, same_refcount
-from graph_model import EMPTY, KINDS, machine_for, random_pair
+from graph_model import EMPTY, KINDS, machine_for, make, random_pair
 
 GRAPHS = [BaseGraph, Digraph, WeightedGraph, WeightedDigraph]
-
-
-def make(cls, n, edges=()):
-    g = cls()
-    for i in range(n):
-        g.insert(f"p{i + 1}")
-    for a, b in edges:
-        # (a, b) is always the edge a -> b; the directed classes take (to_id, from_id).
-        args = (b, a) if KINDS[cls]["directed"] else (a, b)
-        g.add_edge(*args, *([1.0] if KINDS[cls]["weighted"] else []))
-    return g
 
 
 def count(g):

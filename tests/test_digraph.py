@@ -5,8 +5,7 @@ import networkx as nx
 import pytest
 
 from morvena import Digraph, WeightedDigraph
-from graph_model import machine_for, random_pair
-from test_base_graph import make
+from graph_model import machine_for, make, random_pair
 
 
 def test_edges_have_a_direction():

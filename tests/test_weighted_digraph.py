@@ -4,8 +4,7 @@
 import pytest
 
 from morvena import WeightedDigraph
-from graph_model import machine_for
-from test_base_graph import make
+from graph_model import machine_for, make
 
 
 def test_edges_have_a_direction_and_own_weights():

@@ -6,8 +6,7 @@ import math
 import pytest
 
 from morvena import WeightedGraph
-from graph_model import machine_for
-from test_base_graph import make
+from graph_model import machine_for, make
 
 
 def test_weights_are_symmetric_and_replaced():
