@@ -6,25 +6,30 @@
 // lives, and the slots of removed nodes are reused through a free list. Python
 // sees graph-assigned ids (1, 2, 3, ... never reused until `clear`), mapped to
 // slots by a flat id table. Each node keeps its neighbours (successors when
-// directed) as a vector of slot numbers, plus predecessors when directed, so a
-// traversal walks plain arrays and never hashes an id. One flat edge table maps a
-// pair of slots to the positions of that edge's entries in the two vectors: it
-// answers "is there an edge" in one probe and lets an edge or a whole node be
-// dropped in time proportional to the edges concerned.
+// directed) as a vector of entries, plus predecessors when directed, so a
+// traversal walks plain arrays and never hashes an id. Every entry knows the
+// position of its mirror entry at the other end (its twin), so dropping an edge,
+// or all of a removed node's edges, costs O(1) per edge with no lookup at all.
+//
+// Edge tests scan the shorter of the two vectors concerned; a vector that grows
+// past `index_from` entries is also indexed in one flat table keyed by (owner,
+// vector, neighbour), so dense graphs keep constant-time edge tests while sparse
+// ones pay neither the memory nor the cache misses of a table of all edges.
 //
 // Order. Ids grow with every insert, so insertion order is ascending id order;
-// a doubly linked list through the slots keeps it while slots are reused. An
-// adjacency vector is in edge-addition order: a removed entry becomes a
-// tombstone (no_slot) and the vector is compacted, order kept, once tombstones
-// outnumber live entries, so removal stays amortised O(1) and an edge added
-// again goes to the end. Listings, traversal ties and sums follow these orders.
+// a doubly linked list through the slots keeps it while slots are reused. A
+// vector is in edge-addition order: a removed entry becomes a tombstone
+// (no_slot) and the vector is compacted, order kept, once tombstones outnumber
+// live entries, so removal stays amortised O(1) and an edge added again goes to
+// the end. Listings, traversal ties and sums follow these orders.
 //
 // Invariants (check() verifies them on small graphs in the sanitizer build):
 // `node_count_` = live slots = entries of the id table = length of the order
-// list; every live adjacency entry names a live slot and has exactly one edge
-// record whose position points back at it; undirected entries come in mirrored
-// pairs carrying the same weight, a self-loop being one entry; directed entries
-// are mirrored by a predecessor entry.
+// list; every live entry names a live slot and its twin names it back; an
+// undirected edge is a mirrored pair of entries with equal weights (a self-loop
+// is one entry, its own twin), a directed edge a successor entry mirrored by a
+// predecessor entry; `edge_count_` counts edges; an indexed vector has exactly
+// its live entries in the index.
 #pragma once
 
 #include "elements.hpp"
@@ -163,7 +168,8 @@ private:
 
 template <class W>
 struct Entry {
-    std::uint32_t slot;  // no_slot marks a removed entry
+    std::uint32_t slot;  // the other end; no_slot marks a removed entry
+    std::uint32_t twin;  // position of the mirror entry in the other end's vector
     [[no_unique_address]] W weight;
 };
 
@@ -171,6 +177,7 @@ template <class E>
 struct AdjList {
     std::vector<E> items;  // in edge-addition order, tombstones included
     std::uint32_t dead = 0;
+    bool indexed = false;  // its live entries are in the graph's vector index
 
     std::uint32_t live() const noexcept { return static_cast<std::uint32_t>(items.size()) - dead; }
     // Doubling by hand: reserve(size + 1) would reallocate on every append.
@@ -198,12 +205,10 @@ struct EdgeMessages {
     const char *second_missing;
 };
 
-// Where an edge's entries sit: undirected, `a` in the list of the lower slot and
-// `b` in the higher (equal for a self-loop); directed, `a` in the source's
-// successors and `b` in the target's predecessors.
-struct Positions {
-    std::uint32_t a, b;
-};
+// Scanning this many entries (two or four cache lines) is cheaper than a probe
+// into a large table; longer vectors are indexed. Half of it unindexes, so a
+// vector hovering at the threshold does not rebuild its index again and again.
+inline constexpr std::size_t index_from = 32;
 
 // The words BaseGraph and WeightedGraph share; the directed classes spell theirs out.
 struct UndirectedKind {
@@ -250,7 +255,6 @@ class Graph {
     static constexpr bool weighted = !std::is_same_v<Weight, NoWeight>;
     using Out = graph::Entry<Weight>;
     using NodeT = graph::Node<Weight, directed>;
-    using Positions = graph::Positions;
     static constexpr std::uint32_t no_slot = graph::no_slot;
     static constexpr const char *empty_graph = "No elements currently available in Graph";
 
@@ -337,10 +341,11 @@ public:
         // which must find an empty, consistent graph.
         std::vector<NodeT> old = std::exchange(nodes_, {});
         slot_of_ = {};
-        edges_ = {};
+        index_ = {};
         head_ = tail_ = free_ = no_slot;
         next_id_ = 1;
         node_count_ = 0;
+        edge_count_ = 0;
     }
 
     // ---- edges -------------------------------------------------------------
@@ -361,22 +366,23 @@ public:
 
     bool is_connected(std::uint64_t first, std::uint64_t second) const {
         auto [from, to] = query_ends(first, second);
-        return edges_.find(edge_key(from, to)) != nullptr;
+        return find_edge(from, to) != no_slot;
     }
 
     void remove_edge(std::uint64_t first, std::uint64_t second) {
         auto [from, to] = query_ends(first, second);
-        if (!edges_.find(edge_key(from, to))) throw_value_error(Kind::no_connection);
-        unlink(from, to);
+        std::uint32_t at = find_edge(from, to);
+        if (at == no_slot) throw_value_error(Kind::no_connection);
+        unlink(from, at);
     }
 
     double get_weight(std::uint64_t first, std::uint64_t second) const
         requires weighted
     {
         auto [from, to] = query_ends(first, second);
-        const Positions *at = edges_.find(edge_key(from, to));
-        if (!at) throw_value_error("X and Y nodes are not connected");
-        return nodes_[directed ? from : std::min(from, to)].out.items[at->a].weight;
+        std::uint32_t at = find_edge(from, to);
+        if (at == no_slot) throw_value_error("X and Y nodes are not connected");
+        return nodes_[from].out.items[at].weight;
     }
 
     // Neighbours (successors when directed) in edge-addition order; weighted
@@ -404,10 +410,10 @@ public:
         return sum;
     }
 
-    // Every edge once, a self-loop included: an undirected edge is one record.
+    // Every edge once, a self-loop included.
     std::uint64_t edge_count() const {
         require_nodes();
-        return edges_.size();
+        return edge_count_;
     }
 
     // Each edge's weight once, in node order then edge order; an undirected
@@ -433,7 +439,7 @@ public:
         require_nodes();
         if (node_count_ == 1) return 0.0;
         double n = static_cast<double>(node_count_);
-        double edges = static_cast<double>(edges_.size()) * (directed ? 1.0 : 2.0);
+        double edges = static_cast<double>(edge_count_) * (directed ? 1.0 : 2.0);
         return edges / (n * (n - 1.0));
     }
 
@@ -490,7 +496,6 @@ public:
         Graph t;
         t.nodes_.resize(node_count_);
         t.slot_of_.reserve(node_count_);
-        t.edges_.reserve(edges_.size());
         std::vector<std::uint32_t> renumbered(nodes_.size(), no_slot);
         std::uint32_t count = 0;
         for_each_slot([&](std::uint32_t slot) {
@@ -511,16 +516,24 @@ public:
                 std::uint32_t v = renumbered[e.slot];
                 auto &successors = t.nodes_[v].out.items;
                 auto &predecessors = t.nodes_[u].in.items;
-                t.edges_.insert(edge_key(v, u), {static_cast<std::uint32_t>(successors.size()),
-                                                 static_cast<std::uint32_t>(predecessors.size())});
-                successors.push_back({u, e.weight});
-                predecessors.push_back({v, {}});
+                successors.push_back({u, static_cast<std::uint32_t>(predecessors.size()), e.weight});
+                predecessors.push_back({v, static_cast<std::uint32_t>(successors.size() - 1), {}});
             });
         });
+        std::size_t indexed_entries = 0;
+        for (const NodeT &node : t.nodes_)
+            for (std::size_t size : {node.out.items.size(), node.in.items.size()})
+                if (size >= graph::index_from) indexed_entries += size;
+        t.index_.reserve(indexed_entries);
+        for (std::uint32_t slot = 0; slot < count; ++slot) {
+            if (t.nodes_[slot].out.items.size() >= graph::index_from) t.build_index(slot, false, t.nodes_[slot].out);
+            if (t.nodes_[slot].in.items.size() >= graph::index_from) t.build_index(slot, true, t.nodes_[slot].in);
+        }
         t.head_ = 0;
         t.tail_ = count - 1;
         t.next_id_ = next_id_;
         t.node_count_ = node_count_;
+        t.edge_count_ = edge_count_;
         return t;
     }
 
@@ -553,9 +566,9 @@ public:
     void check() const {
         // A full walk after every mutation would make building a large graph
         // quadratic under the sanitizer build; small graphs are checked whole.
-        if (nodes_.size() + edges_.size() > 4096) return;
+        if (nodes_.size() + edge_count_ > 4096) return;
         auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
-        std::uint64_t listed = 0, entries = 0, last_id = 0;
+        std::uint64_t listed = 0, entries = 0, loops = 0, indexed = 0, last_id = 0;
         std::uint32_t prev = no_slot;
         for (std::uint32_t slot = head_; slot != no_slot; prev = slot, slot = nodes_[slot].next) {
             const NodeT &node = nodes_[slot];
@@ -564,16 +577,18 @@ public:
             if (!found || *found != slot) fail("id table");
             last_id = node.id;
             ++listed;
-            entries += check_list(slot, node.out, false);
-            if constexpr (directed) check_list(slot, node.in, true);
+            entries += check_list(slot, node.out, false, indexed);
+            if constexpr (directed) check_list(slot, node.in, true, indexed);
+            node.out.for_each([&](const Out &e) { loops += e.slot == slot; });
         }
         if (prev != tail_ || listed != node_count_ || slot_of_.size() != node_count_) fail("node count");
         std::uint64_t free_slots = 0;
         for (std::uint32_t slot = free_; slot != no_slot; slot = nodes_[slot].next, ++free_slots)
             if (nodes_[slot].payload) fail("free list");
         if (free_slots + node_count_ != nodes_.size()) fail("slot count");
-        if (!directed) entries = (entries + self_loops()) / 2;
-        if (entries != edges_.size()) fail("edge table size");
+        if (!directed) entries = (entries + loops) / 2;
+        if (entries != edge_count_) fail("edge count");
+        if (indexed != index_.size()) fail("index size");
     }
 
 private:
@@ -625,129 +640,175 @@ private:
         return oriented(ends);
     }
 
-    static std::uint64_t edge_key(std::uint32_t from, std::uint32_t to) noexcept {
-        if constexpr (!directed)
-            if (from > to) std::swap(from, to);
-        return (std::uint64_t{from} << 32) | to;
+    // ---- edge maintenance ----------------------------------------------------
+
+    template <class F>
+    decltype(auto) with_list(std::uint32_t owner, bool predecessors, F &&f) {
+        if constexpr (directed)
+            if (predecessors) return f(nodes_[owner].in);
+        return f(nodes_[owner].out);
     }
 
-    // ---- edge maintenance ----------------------------------------------------
+    // Where an entry's twin lives: a successor's twin is a predecessor entry and
+    // the other way round; undirected twins are both neighbour entries.
+    static bool twin_kind(bool predecessors) noexcept { return directed && !predecessors; }
+
+    static std::uint64_t index_key(std::uint32_t owner, bool predecessors, std::uint32_t neighbour) noexcept {
+        return (std::uint64_t{owner} << 33) | (std::uint64_t{predecessors} << 32) | neighbour;
+    }
+
+    template <class List>
+    std::uint32_t position_in(const List &list, std::uint32_t owner, bool predecessors,
+                              std::uint32_t neighbour) const noexcept {
+        if (list.indexed) {
+            const std::uint32_t *at = index_.find(index_key(owner, predecessors, neighbour));
+            return at ? *at : no_slot;
+        }
+        for (std::size_t i = 0; i < list.items.size(); ++i)
+            if (list.items[i].slot == neighbour) return static_cast<std::uint32_t>(i);
+        return no_slot;
+    }
+
+    // The position of the edge from -> to in from's vector, or no_slot.
+    std::uint32_t find_edge(std::uint32_t from, std::uint32_t to) const noexcept {
+        const auto &out = nodes_[from].out;
+        const auto &back = backward(to);
+        if (out.items.size() <= back.items.size()) return position_in(out, from, false, to);
+        std::uint32_t at = position_in(back, to, directed, from);
+        return at == no_slot ? no_slot : back.items[at].twin;
+    }
+
+    // Index entries an append to `list` may need: one, or the whole vector
+    // when the append takes it past the threshold.
+    template <class List>
+    static std::size_t index_need(const List &list) noexcept {
+        if (list.indexed) return 1;
+        return list.items.size() + 1 >= graph::index_from ? list.live() + 1 : 0;
+    }
+
+    template <class List>
+    void build_index(std::uint32_t owner, bool predecessors, List &list) noexcept {
+        for (std::size_t i = 0; i < list.items.size(); ++i)
+            if (list.items[i].slot != no_slot)
+                index_.insert(index_key(owner, predecessors, list.items[i].slot), static_cast<std::uint32_t>(i));
+        list.indexed = true;
+    }
+
+    template <class List>
+    void drop_index(std::uint32_t owner, bool predecessors, List &list) noexcept {
+        list.for_each([&](const auto &e) { index_.erase(index_key(owner, predecessors, e.slot)); });
+        list.indexed = false;
+    }
+
+    // Room must have been made (make_room, index_.reserve(index_need)).
+    template <class List, class E>
+    void append(std::uint32_t owner, bool predecessors, List &list, E entry) noexcept {
+        list.items.push_back(entry);
+        if (list.indexed)
+            index_.insert(index_key(owner, predecessors, entry.slot), static_cast<std::uint32_t>(list.items.size() - 1));
+        else if (list.items.size() >= graph::index_from)
+            build_index(owner, predecessors, list);
+    }
 
     // Adds the edge or, if it exists, replaces its weight. Everything that can
     // fail (allocation) happens before the first change.
     void link(std::uint32_t from, std::uint32_t to, Weight weight) {
-        // Both node records are needed whatever the edge table says: start
-        // their loads now so they overlap the table probe.
-        __builtin_prefetch(&nodes_[from]);
-        __builtin_prefetch(&nodes_[to]);
-        std::uint64_t key = edge_key(from, to);
-        if (Positions *at = edges_.find(key)) {
+        std::uint32_t at = find_edge(from, to);
+        if (at != no_slot) {
             if constexpr (weighted) {
-                std::uint32_t low = directed ? from : std::min(from, to);
-                nodes_[low].out.items[at->a].weight = weight;
-                if constexpr (!directed) nodes_[std::max(from, to)].out.items[at->b].weight = weight;
+                auto &entry = nodes_[from].out.items[at];
+                entry.weight = weight;
+                if constexpr (!directed) nodes_[to].out.items[entry.twin].weight = weight;
             }
             return;
         }
-        edges_.reserve(1);
         auto &source = nodes_[from].out;
-        source.make_room();
         auto position = static_cast<std::uint32_t>(source.items.size());
         if constexpr (directed) {
             auto &target = nodes_[to].in;
+            source.make_room();
             target.make_room();
-            edges_.insert(key, {position, static_cast<std::uint32_t>(target.items.size())});
-            target.items.push_back({from, {}});
-            source.items.push_back({to, weight});
+            index_.reserve(index_need(source) + index_need(target));
+            auto back = static_cast<std::uint32_t>(target.items.size());
+            append(from, false, source, Out{to, back, weight});
+            append(to, true, target, graph::Entry<NoWeight>{from, position, {}});
         } else if (from == to) {
-            edges_.insert(key, {position, position});
-            source.items.push_back({to, weight});
+            source.make_room();
+            index_.reserve(index_need(source));
+            append(from, false, source, Out{to, position, weight});
         } else {
             auto &target = nodes_[to].out;
+            source.make_room();
             target.make_room();
+            index_.reserve(index_need(source) + index_need(target));
             auto back = static_cast<std::uint32_t>(target.items.size());
-            edges_.insert(key, from < to ? Positions{position, back} : Positions{back, position});
-            source.items.push_back({to, weight});
-            target.items.push_back({from, weight});
+            append(from, false, source, Out{to, back, weight});
+            append(to, false, target, Out{from, position, weight});
         }
+        ++edge_count_;
     }
 
-    // The edge must exist.
-    void unlink(std::uint32_t from, std::uint32_t to) noexcept {
-        std::uint64_t key = edge_key(from, to);
-        Positions at = *edges_.find(key);
-        edges_.erase(key);
-        if constexpr (directed) {
-            bury(from, at.a, false);
-            bury(to, at.b, true);
-        } else {
-            bury(std::min(from, to), at.a, false);
-            if (from != to) bury(std::max(from, to), at.b, false);
-        }
+    // Drops the edge at `position` of from's vector, and its twin.
+    void unlink(std::uint32_t from, std::uint32_t position) noexcept {
+        const Out entry = nodes_[from].out.items[position];
+        bury(from, false, position);
+        // Compacting from's vector rewrites twin fields elsewhere but moves no
+        // entry there, so entry.twin still locates the mirror.
+        if (directed || entry.slot != from) bury(entry.slot, twin_kind(false), entry.twin);
+        --edge_count_;
     }
 
-    // Drops every edge at `slot` from the other endpoints' vectors and the edge
-    // table; the node's own vectors are discarded by the caller.
+    // Drops every edge at `slot` from the other endpoints' vectors; the node's
+    // own vectors are discarded by the caller.
     void drop_edges_of(std::uint32_t slot) noexcept {
-        nodes_[slot].out.for_each([&](const Out &e) {
-            std::uint64_t key = edge_key(slot, e.slot);
-            Positions at = *edges_.find(key);
-            edges_.erase(key);
-            if (e.slot == slot) return;
-            if constexpr (directed)
-                bury(e.slot, at.b, true);
-            else
-                bury(e.slot, slot < e.slot ? at.b : at.a, false);
+        NodeT &node = nodes_[slot];
+        if (node.out.indexed) drop_index(slot, false, node.out);
+        node.out.for_each([&](const Out &e) {
+            if (e.slot != slot) bury(e.slot, twin_kind(false), e.twin);
+            --edge_count_;
         });
-        if constexpr (directed)
-            nodes_[slot].in.for_each([&](const graph::Entry<NoWeight> &e) {
+        if constexpr (directed) {
+            if (node.in.indexed) drop_index(slot, true, node.in);
+            node.in.for_each([&](const graph::Entry<NoWeight> &e) {
                 if (e.slot == slot) return;  // the self-loop went with the successors
-                std::uint64_t key = edge_key(e.slot, slot);
-                Positions at = *edges_.find(key);
-                edges_.erase(key);
-                bury(e.slot, at.a, false);
+                bury(e.slot, false, e.twin);
+                --edge_count_;
             });
+        }
     }
 
     // Turns entry `position` of a vector of `owner` into a tombstone, compacting
-    // the vector once tombstones are the majority. The edge record must already
-    // be gone; the records of the entries that move are repointed.
-    void bury(std::uint32_t owner, std::uint32_t position, bool predecessors) noexcept {
-        if constexpr (directed) {
-            if (predecessors) return bury_in(nodes_[owner].in, owner, position, true);
-        }
-        bury_in(nodes_[owner].out, owner, position, false);
-    }
-
-    template <class List>
-    void bury_in(List &list, std::uint32_t owner, std::uint32_t position, bool predecessors) noexcept {
-        list.items[position].slot = no_slot;
-        if (++list.dead <= list.live()) return;
-        std::uint32_t kept = 0;
-        for (std::uint32_t i = 0; i < list.items.size(); ++i) {
-            if (list.items[i].slot == no_slot) continue;
-            list.items[kept] = list.items[i];
-            repoint(owner, list.items[kept].slot, kept, predecessors);
-            ++kept;
-        }
-        list.items.resize(kept);
-        list.dead = 0;
-        // Give memory back when most of it is unused (a hub that lost its edges);
-        // libstdc++'s shrink_to_fit keeps the old buffer if allocation fails.
-        if (list.items.capacity() > 4 * std::size_t{kept} + 8) list.items.shrink_to_fit();
-    }
-
-    void repoint(std::uint32_t owner, std::uint32_t other, std::uint32_t position, bool predecessors) noexcept {
-        if constexpr (directed) {
-            if (predecessors)
-                edges_.find(edge_key(other, owner))->b = position;
-            else
-                edges_.find(edge_key(owner, other))->a = position;
-        } else {
-            Positions *at = edges_.find(edge_key(owner, other));
-            if (owner <= other) at->a = position;
-            if (owner >= other) at->b = position;
-        }
+    // the vector once tombstones are the majority; entries that move tell their
+    // twins (and the index) where they went.
+    void bury(std::uint32_t owner, bool predecessors, std::uint32_t position) noexcept {
+        with_list(owner, predecessors, [&](auto &list) {
+            auto &entry = list.items[position];
+            if (list.indexed) index_.erase(index_key(owner, predecessors, entry.slot));
+            entry.slot = no_slot;
+            if (++list.dead <= list.live()) return;
+            if (list.indexed && list.live() < graph::index_from / 2) drop_index(owner, predecessors, list);
+            std::uint32_t kept = 0;
+            for (std::uint32_t i = 0; i < list.items.size(); ++i) {
+                auto moved = list.items[i];
+                if (moved.slot == no_slot) continue;
+                list.items[kept] = moved;
+                if (kept != i) {
+                    if (!directed && moved.slot == owner)
+                        list.items[kept].twin = kept;  // an undirected self-loop is its own twin
+                    else
+                        with_list(moved.slot, twin_kind(predecessors),
+                                  [&](auto &other) { other.items[moved.twin].twin = kept; });
+                    if (list.indexed) *index_.find(index_key(owner, predecessors, moved.slot)) = kept;
+                }
+                ++kept;
+            }
+            list.items.resize(kept);
+            list.dead = 0;
+            // Give memory back when most of it is unused (a hub that lost its
+            // edges); libstdc++'s shrink_to_fit keeps the old buffer if
+            // allocation fails.
+            if (list.items.capacity() > 4 * std::size_t{kept} + 8) list.items.shrink_to_fit();
+        });
     }
 
     // ---- traversal helpers ---------------------------------------------------
@@ -815,8 +876,9 @@ private:
     // ---- invariant helpers ---------------------------------------------------
 
     template <class List>
-    std::uint64_t check_list(std::uint32_t owner, const List &list, bool predecessors) const {
+    std::uint64_t check_list(std::uint32_t owner, const List &list, bool predecessors, std::uint64_t &indexed) const {
         auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
+        auto &self = const_cast<Graph &>(*this);  // with_list hands out mutable vectors; nothing is changed
         std::uint32_t dead = 0;
         for (std::uint32_t i = 0; i < list.items.size(); ++i) {
             const auto &e = list.items[i];
@@ -825,36 +887,31 @@ private:
                 continue;
             }
             if (e.slot >= nodes_.size() || !nodes_[e.slot].payload) fail("entry names a removed node");
-            std::uint32_t from = predecessors ? e.slot : owner, to = predecessors ? owner : e.slot;
-            const Positions *at = edges_.find(edge_key(from, to));
-            if (!at) fail("entry without an edge record");
-            bool points_back = directed ? (predecessors ? at->b : at->a) == i
-                                        : (owner <= e.slot && at->a == i) || (owner >= e.slot && at->b == i);
-            if (!points_back) fail("edge record points elsewhere");
-            if constexpr (weighted && !directed) {
-                const auto &mirror = nodes_[e.slot].out.items[owner <= e.slot ? at->b : at->a];
-                if (mirror.slot != owner || std::bit_cast<std::uint64_t>(mirror.weight) != std::bit_cast<std::uint64_t>(e.weight))
-                    fail("mirrored weight");
+            self.with_list(e.slot, twin_kind(predecessors), [&](const auto &other) {
+                if (e.twin >= other.items.size()) fail("twin out of range");
+                const auto &twin = other.items[e.twin];
+                if (twin.slot != owner || twin.twin != i) fail("twin does not point back");
+                if constexpr (weighted && !directed)
+                    if (std::bit_cast<std::uint64_t>(twin.weight) != std::bit_cast<std::uint64_t>(e.weight))
+                        fail("mirrored weight");
+            });
+            if (list.indexed) {
+                const std::uint32_t *at = index_.find(index_key(owner, predecessors, e.slot));
+                if (!at || *at != i) fail("index entry");
+                ++indexed;
             }
         }
         if (dead != list.dead || list.dead > list.live()) fail("tombstone count");
         return list.live();
     }
 
-    std::uint64_t self_loops() const {
-        std::uint64_t loops = 0;
-        for_each_slot([&](std::uint32_t slot) {
-            if (edges_.find(edge_key(slot, slot))) ++loops;
-        });
-        return loops;
-    }
-
     std::vector<NodeT> nodes_;
     graph::FlatMap<std::uint32_t, 0> slot_of_;  // id -> slot; id 0 is never assigned
-    graph::FlatMap<Positions, ~std::uint64_t{0}> edges_;  // packed slot pair -> positions
+    graph::FlatMap<std::uint32_t, ~std::uint64_t{0}> index_;  // (owner, vector, neighbour) -> position
     std::uint32_t head_ = no_slot, tail_ = no_slot, free_ = no_slot;
     std::uint64_t next_id_ = 1;
     std::uint64_t node_count_ = 0;
+    std::uint64_t edge_count_ = 0;
 };
 
 }  // namespace morvena
