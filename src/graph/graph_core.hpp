@@ -54,11 +54,12 @@ namespace graph {
 inline constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max();
 // Compaction keeps an adjacency vector below twice its live entries plus one, and
 // live entries are bounded by the slot count, so capping slots at 2^31 keeps
-// every position within 32 bits.
+// every position within 32 bits and an owner slot within an index key's 31 bits.
 inline constexpr std::size_t max_slots = std::size_t{1} << 31;
 
-// Ids are consecutive and edge keys are packed slot pairs: both need their high
-// and low bits mixed before the low bits pick a bucket.
+// Ids are consecutive and index keys are packed (owner, vector, neighbour)
+// triples: both need their high and low bits mixed before the low bits pick a
+// bucket.
 inline std::uint64_t mix(std::uint64_t x) noexcept {
     x ^= x >> 33;
     x *= 0xff51afd7ed558ccdULL;
@@ -642,8 +643,15 @@ private:
 
     // ---- edge maintenance ----------------------------------------------------
 
+    // Calls f with one of a node's vectors: its predecessors or its neighbours.
     template <class F>
     decltype(auto) with_list(std::uint32_t owner, bool predecessors, F &&f) {
+        if constexpr (directed)
+            if (predecessors) return f(nodes_[owner].in);
+        return f(nodes_[owner].out);
+    }
+    template <class F>
+    decltype(auto) with_list(std::uint32_t owner, bool predecessors, F &&f) const {
         if constexpr (directed)
             if (predecessors) return f(nodes_[owner].in);
         return f(nodes_[owner].out);
@@ -878,7 +886,6 @@ private:
     template <class List>
     std::uint64_t check_list(std::uint32_t owner, const List &list, bool predecessors, std::uint64_t &indexed) const {
         auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
-        auto &self = const_cast<Graph &>(*this);  // with_list hands out mutable vectors; nothing is changed
         std::uint32_t dead = 0;
         for (std::uint32_t i = 0; i < list.items.size(); ++i) {
             const auto &e = list.items[i];
@@ -887,7 +894,7 @@ private:
                 continue;
             }
             if (e.slot >= nodes_.size() || !nodes_[e.slot].payload) fail("entry names a removed node");
-            self.with_list(e.slot, twin_kind(predecessors), [&](const auto &other) {
+            with_list(e.slot, twin_kind(predecessors), [&](const auto &other) {
                 if (e.twin >= other.items.size()) fail("twin out of range");
                 const auto &twin = other.items[e.twin];
                 if (twin.slot != owner || twin.twin != i) fail("twin does not point back");
