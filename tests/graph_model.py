@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from morvena import BaseGraph, Digraph, WeightedDigraph, WeightedGraph
+from conftest import outcome
 
 EMPTY = "No elements currently available in Graph"
 XY = ("X node not found in current Graph", "Y node not found in current Graph")
@@ -193,13 +194,6 @@ def make(cls, n, edges=()):
         args = (b, a) if KINDS[cls]["directed"] else (a, b)
         g.add_edge(*args, *([1.0] if KINDS[cls]["weighted"] else []))
     return g
-
-
-def outcome(call):
-    try:
-        return ("ok", call())
-    except ValueError as error:
-        return ("ValueError", str(error))
 
 
 def snapshot(graph):
