@@ -37,21 +37,4 @@ def test_self_loop_is_a_cycle():
     assert g.edge_count() == 0 and not g.has_cycle() and g.density() == 0.0
 
 
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda g: g.add_edge(9, 1, 0.0), "To ID node not found in current Graph"),
-        (lambda g: g.add_edge(1, 9, 0.0), "From ID node not found in current Graph"),
-        (lambda g: g.is_connected(9, 9), "To ID node not found in current Graph"),
-        (lambda g: g.has_path(1, 9), "From ID node not found in current Graph"),
-        (lambda g: g.remove_edge(1, 2), "No connection between x and y nodes"),
-    ],
-)
-def test_errors(call, message):
-    g = make(WeightedDigraph, 2, [(1, 2)])
-    with pytest.raises(ValueError, match=f"^{message}$"):
-        call(g)
-    assert g.neighbours(1) == [(2, 1.0)]
-
-
 TestWeightedDigraphModel = machine_for(WeightedDigraph).TestCase

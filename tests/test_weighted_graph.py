@@ -46,28 +46,4 @@ def test_density(n, edges, density):
     assert make(WeightedGraph, n, edges).density() == pytest.approx(density)
 
 
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda g: g.get_weight(1, 3), "X and Y nodes are not connected"),
-        (lambda g: g.get_weight(2, 2), "Cannot connect nodes to oneself"),
-        (lambda g: g.get_weight(9, 1), "X node not found in current Graph"),
-        (lambda g: g.add_edge(1, 9, 1.0), "Y node not found in current Graph"),
-        (lambda g: g.remove_edge(1, 3), "No connection between x and y nodes"),
-        (lambda g: g.weighted_degree(9), "ID value not found in Graph"),
-    ],
-)
-def test_errors(call, message):
-    g = make(WeightedGraph, 3, [(1, 2)])
-    with pytest.raises(ValueError, match=f"^{message}$"):
-        call(g)
-    assert g.total_weight() == 1.0
-
-
-@pytest.mark.parametrize("method", ["total_weight", "density"])
-def test_empty(method):
-    with pytest.raises(ValueError, match="^No elements currently available in Graph$"):
-        getattr(WeightedGraph(), method)()
-
-
 TestWeightedGraphModel = machine_for(WeightedGraph).TestCase
