@@ -225,24 +225,6 @@ struct UndirectedKind {
 
 }  // namespace graph
 
-// The rows every graph class shares, so each class's table lists only its own.
-template <class G>
-PyClass<G> &&node_methods(PyClass<G> &&cls) {
-    return std::move(cls)
-        .template method<&G::insert>("insert", {"item"})
-        .template method<&G::remove>("remove", {"key"})
-        .template method<&G::extract>("extract", {"key"})
-        .template method<&G::keys>("keys")
-        .template method<&G::contains>("contains", {"key"})
-        .template method<&G::update>("update", {"item", "index"})
-        .template method<&G::edges>("edges")
-        .template method<&G::bfs_list>("bfs_list", {"start_id", "return_value"})
-        .template method<&G::dfs_list>("dfs_list", {"start_id", "return_value"})
-        .template method<&G::degree>("degree", {"id"})
-        .template method<&G::is_empty>("is_empty")
-        .template method<&G::clear>("clear");
-}
-
 // A Kind provides: `directed`, `Weight` (NoWeight or double), `self_loops`
 // (whether add_edge accepts equal ids), `path_from_first` (whether has_path
 // searches from its first argument), and the messages `add`, `query` (for

@@ -13,13 +13,25 @@ struct BaseGraphKind : graph::UndirectedKind {
 
 using BaseGraph = Graph<BaseGraphKind>;
 
-extern const ClassDef base_graph_class = node_methods(PyClass<BaseGraph>("BaseGraph"))
-                                             .method<&BaseGraph::add_edge>("add_edge", {"x", "y"})
-                                             .method<&BaseGraph::remove_edge>("remove_edge", {"x", "y"})
-                                             .method<&BaseGraph::is_connected>("is_connected", {"x", "y"})
-                                             .method<&BaseGraph::neighbours>("neighbours", {"index"})
-                                             .method<&BaseGraph::edge_count>("edge_count")
-                                             .method<&BaseGraph::has_path>("has_path", {"x", "y"})
-                                             .method<&BaseGraph::node_count>("node_coutn");
+extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
+    .method<&BaseGraph::insert>("insert", {"item"})
+    .method<&BaseGraph::remove>("remove", {"key"})
+    .method<&BaseGraph::extract>("extract", {"key"})
+    .method<&BaseGraph::keys>("keys")
+    .method<&BaseGraph::contains>("contains", {"key"})
+    .method<&BaseGraph::update>("update", {"item", "index"})
+    .method<&BaseGraph::add_edge>("add_edge", {"x", "y"})
+    .method<&BaseGraph::remove_edge>("remove_edge", {"x", "y"})
+    .method<&BaseGraph::is_connected>("is_connected", {"x", "y"})
+    .method<&BaseGraph::neighbours>("neighbours", {"index"})
+    .method<&BaseGraph::edges>("edges")
+    .method<&BaseGraph::bfs_list>("bfs_list", {"start_id", "return_value"})
+    .method<&BaseGraph::dfs_list>("dfs_list", {"start_id", "return_value"})
+    .method<&BaseGraph::degree>("degree", {"id"})
+    .method<&BaseGraph::edge_count>("edge_count")
+    .method<&BaseGraph::has_path>("has_path", {"x", "y"})
+    .method<&BaseGraph::is_empty>("is_empty")
+    .method<&BaseGraph::node_count>("node_coutn")
+    .method<&BaseGraph::clear>("clear");
 
 }  // namespace morvena

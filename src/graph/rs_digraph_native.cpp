@@ -23,15 +23,27 @@ struct DigraphKind {
 
 using Digraph = Graph<DigraphKind>;
 
-extern const ClassDef digraph_class = node_methods(PyClass<Digraph>("Digraph"))
-                                          .method<&Digraph::neighbours>("neighbours", {"index"})
-                                          .method<&Digraph::has_path>("has_path", {"x", "y"})
-                                          .method<&Digraph::add_edge>("add_edge", {"to_id", "from_id"})
-                                          .method<&Digraph::is_connected>("is_connected", {"to_id", "from_id"})
-                                          .method<&Digraph::remove_edge>("remove_edge", {"to_id", "from_id"})
-                                          .method<&Digraph::edge_count>("edge_count")
-                                          .method<&Digraph::node_count>("node_count")
-                                          .method<&Digraph::transpose>("transpose")
-                                          .method<&Digraph::has_cycle>("has_cycle");
+extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
+    .method<&Digraph::insert>("insert", {"item"})
+    .method<&Digraph::remove>("remove", {"key"})
+    .method<&Digraph::extract>("extract", {"key"})
+    .method<&Digraph::keys>("keys")
+    .method<&Digraph::contains>("contains", {"key"})
+    .method<&Digraph::update>("update", {"item", "index"})
+    .method<&Digraph::neighbours>("neighbours", {"index"})
+    .method<&Digraph::edges>("edges")
+    .method<&Digraph::bfs_list>("bfs_list", {"start_id", "return_value"})
+    .method<&Digraph::dfs_list>("dfs_list", {"start_id", "return_value"})
+    .method<&Digraph::degree>("degree", {"id"})
+    .method<&Digraph::has_path>("has_path", {"x", "y"})
+    .method<&Digraph::is_empty>("is_empty")
+    .method<&Digraph::clear>("clear")
+    .method<&Digraph::add_edge>("add_edge", {"to_id", "from_id"})
+    .method<&Digraph::is_connected>("is_connected", {"to_id", "from_id"})
+    .method<&Digraph::remove_edge>("remove_edge", {"to_id", "from_id"})
+    .method<&Digraph::edge_count>("edge_count")
+    .method<&Digraph::node_count>("node_count")
+    .method<&Digraph::transpose>("transpose")
+    .method<&Digraph::has_cycle>("has_cycle");
 
 }  // namespace morvena

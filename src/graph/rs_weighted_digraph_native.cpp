@@ -22,20 +22,31 @@ struct WeightedDigraphKind {
 
 using WeightedDigraph = Graph<WeightedDigraphKind>;
 
-extern const ClassDef weighted_digraph_class =
-    node_methods(PyClass<WeightedDigraph>("WeightedDigraph"))
-        .method<&WeightedDigraph::add_weighted_edge>("add_edge", {"to_id", "from_id", "weight"})
-        .method<&WeightedDigraph::is_connected>("is_connected", {"to_id", "from_id"})
-        .method<&WeightedDigraph::remove_edge>("remove_edge", {"to_id", "from_id"})
-        .method<&WeightedDigraph::get_weight>("get_weight", {"to_id", "from_id"})
-        .method<&WeightedDigraph::has_path>("has_path", {"to_id", "from_id"})
-        .method<&WeightedDigraph::total_weight>("total_weight")
-        .method<&WeightedDigraph::neighbours>("neighbours", {"index"})
-        .method<&WeightedDigraph::weighted_degree>("weighted_degree", {"id"})
-        .method<&WeightedDigraph::edge_count>("edge_count")
-        .method<&WeightedDigraph::node_count>("node_count")
-        .method<&WeightedDigraph::density>("density")
-        .method<&WeightedDigraph::transpose>("transpose")
-        .method<&WeightedDigraph::has_cycle>("has_cycle");
+extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("WeightedDigraph")
+    .method<&WeightedDigraph::insert>("insert", {"item"})
+    .method<&WeightedDigraph::remove>("remove", {"key"})
+    .method<&WeightedDigraph::extract>("extract", {"key"})
+    .method<&WeightedDigraph::keys>("keys")
+    .method<&WeightedDigraph::contains>("contains", {"key"})
+    .method<&WeightedDigraph::update>("update", {"item", "index"})
+    .method<&WeightedDigraph::edges>("edges")
+    .method<&WeightedDigraph::bfs_list>("bfs_list", {"start_id", "return_value"})
+    .method<&WeightedDigraph::dfs_list>("dfs_list", {"start_id", "return_value"})
+    .method<&WeightedDigraph::degree>("degree", {"id"})
+    .method<&WeightedDigraph::is_empty>("is_empty")
+    .method<&WeightedDigraph::clear>("clear")
+    .method<&WeightedDigraph::add_weighted_edge>("add_edge", {"to_id", "from_id", "weight"})
+    .method<&WeightedDigraph::is_connected>("is_connected", {"to_id", "from_id"})
+    .method<&WeightedDigraph::remove_edge>("remove_edge", {"to_id", "from_id"})
+    .method<&WeightedDigraph::get_weight>("get_weight", {"to_id", "from_id"})
+    .method<&WeightedDigraph::has_path>("has_path", {"to_id", "from_id"})
+    .method<&WeightedDigraph::total_weight>("total_weight")
+    .method<&WeightedDigraph::neighbours>("neighbours", {"index"})
+    .method<&WeightedDigraph::weighted_degree>("weighted_degree", {"id"})
+    .method<&WeightedDigraph::edge_count>("edge_count")
+    .method<&WeightedDigraph::node_count>("node_count")
+    .method<&WeightedDigraph::density>("density")
+    .method<&WeightedDigraph::transpose>("transpose")
+    .method<&WeightedDigraph::has_cycle>("has_cycle");
 
 }  // namespace morvena
