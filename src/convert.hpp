@@ -13,6 +13,7 @@
 #include "instance.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -268,6 +269,14 @@ private:
     Py_ssize_t size_;
     Py_ssize_t next_ = 0;
 };
+
+// A new dict holding the entries in the order given (the order users see).
+inline Ref make_dict(std::initializer_list<std::pair<const char *, Ref>> entries) {
+    Ref dict = checked(PyDict_New());
+    for (const auto &[name, value] : entries)
+        if (PyDict_SetItemString(dict.get(), name, value.get()) < 0) throw_python_error();
+    return dict;
+}
 
 template <class X>
 Ref to_python(std::vector<X> &&items) {

@@ -247,17 +247,12 @@ struct VaskMap {
     }
 
     Ref info() const {
-        Ref dict = checked(PyDict_New());
-        auto set = [&](const char *name, Ref value) {
-            if (PyDict_SetItemString(dict.get(), name, value.get()) < 0) throw_python_error();
-        };
-        set("type", to_python(std::string_view("VaskMap")));
-        set("capacity", to_python(cap));
-        set("size", to_python(count));
-        set("percentage", to_python(percentage()));
-        set("keys", keys());
-        set("values", values());
-        return dict;
+        return make_dict({{"type", to_python(std::string_view("VaskMap"))},
+                          {"capacity", to_python(cap)},
+                          {"size", to_python(count)},
+                          {"percentage", to_python(percentage())},
+                          {"keys", keys()},
+                          {"values", values()}});
     }
 
     std::uint64_t capacity() const { return cap; }
