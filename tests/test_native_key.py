@@ -1,8 +1,11 @@
 """Key conversion and hashing shared by RhoodMap and VaskMap, and the key
 failures both maps must survive unchanged."""
 
+from contextlib import nullcontext
+
 import pytest
-from conftest import BAD_KEYS, UNSUPPORTED_KEY, Boom, CallsBack, assert_refused, key_fx_hash, key_hash, same_refcount
+from conftest import (BAD_KEYS, UNSUPPORTED_KEY, Boom, CallsBack, RaisingEq, RaisingHash, assert_refused, key_fx_hash,
+                      key_hash, same_refcount)
 
 from morvena import RhoodMap, VaskMap
 
@@ -34,26 +37,11 @@ def test_reference_vectors(kind, payload, sip, fx):
     assert (key_hash(kind, payload), key_fx_hash(kind, payload)) == (sip, fx)
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __float__(self):
-        return 1.5
-
-
-class Text(str):
-    pass
-
-
-class Unhashable(int):
-    def __hash__(self):
-        raise Boom("hash")
+Index = type("Index", (), {"__init__": lambda self, value: setattr(self, "value", value),
+                           "__index__": lambda self: self.value})
+Real = type("Real", (), {"__float__": lambda self: 1.5})
+Text = type("Text", (str,), {})
+Unhashable = type("Unhashable", (RaisingHash, int), {})
 
 
 # VaskMap.contains compares hashes only, so it shows which keys share native bytes.
@@ -80,11 +68,7 @@ def test_unsupported_keys_change_nothing(make, key):
     assert m.items() == [(1, "one")]
 
 
-class RaisingKey(int):
-    def __eq__(self, other):
-        raise Boom("eq")
-
-    __hash__ = int.__hash__
+RaisingKey = type("RaisingKey", (int,), {"__eq__": RaisingEq.__eq__, "__hash__": int.__hash__})
 
 
 @pytest.mark.parametrize("make", MAPS)
@@ -120,3 +104,25 @@ def test_references_on_every_path(make):
         m.insert(key, v1)
         m.clear()
         del m, c
+
+
+@pytest.mark.parametrize("make, signature, full", [(RhoodMap, ("update", "($self, key, new_value)"), "Maximum capacity"),
+                                                 (VaskMap, ("insert", "($self, key, value)"), "Max capacity")])
+def test_surface_and_zero_capacity(make, signature, full):
+    m = make(None)
+    m.insert("a", None)
+    m.insert("b", 2)
+    assert m.from_keys(["b", "zz", "a", "b"]) == [2, 2] and m.percentage() == 2 / 1024 * 100
+    assert list(m.info().items()) == [("type", make.__name__), ("capacity", 1024), ("size", 2),
+                                      ("percentage", m.percentage()), ("keys", m.keys()), ("values", m.values())]
+    rule = "-" * 81
+    assert make.__doc__ == f"{rule}\nImplementation of {make.__name__} structure/class & related operations\n{rule}"
+    assert getattr(make, signature[0]).__text_signature__ == signature[1]
+    m.clear()
+    assert m.is_empty() and m.capacity() == 1024 and m.keys() == [] and m.insert("a", 1)
+    z = make(0, 0) if make is VaskMap else make(0)
+    assert (z.get(1), z.contains(1), z.update(1, 2), z.from_keys([1, "a"]), z.keys()) == (None, False, False, [], [])
+    with pytest.raises(ValueError, match=rf"^{full} \(0\) reached! Unable to insert key-value$"):
+        z.insert(1, 1)
+    with pytest.raises(ValueError, match="^Could not locate key 1 in rhoodMap$") if make is RhoodMap else nullcontext():
+        assert z.remove(1) is None

