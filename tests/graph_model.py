@@ -37,10 +37,8 @@ class Model:
     order; methods mirror the native ones, raising ValueError the same way."""
 
     def __init__(self, kind):
-        self.kind = kind
-        self.payload: dict[int, object] = {}
-        self.adj: dict[int, dict[int, float]] = {}
-        self.next_id = 1
+        # payload: id -> item; adj: id -> {neighbour id: weight (None when unweighted)}
+        self.kind, self.payload, self.adj, self.next_id = kind, {}, {}, 1
 
     def _need(self, ids, messages=(None, None)):
         if not self.payload:
@@ -243,7 +241,8 @@ def machine_for(cls):
         def update(self, item, index):
             self.same("update", item, index)
 
-        @rule(name=st.sampled_from(["bfs_list", "dfs_list"]), start=node_ids, with_payload=st.sampled_from([None, False, True]))
+        @rule(name=st.sampled_from(["bfs_list", "dfs_list"]), start=node_ids,
+              with_payload=st.sampled_from([None, False, True]))
         def walks(self, name, start, with_payload):
             self.same(name, start, with_payload)
 

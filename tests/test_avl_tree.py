@@ -70,7 +70,8 @@ class RaisesAgainst:
 @pytest.mark.parametrize("bad, error, message", [
     ("x", TypeError, "'<' not supported between instances of 'str' and 'int'"),
     (math.nan, ValueError, "Cannot compare specified Python objects"),
-    (RaisesAgainst(0, poison=2), Boom, "poisoned")])  # passes the root, fails one level down where a rotation could follow
+    # Passes the root and fails one level down, where a rotation could follow.
+    (RaisesAgainst(0, poison=2), Boom, "poisoned")])
 def test_failed_comparison_keeps_every_value(bad, error, message):
     tree = tree_of(*range(1, 8))
     before = tree.bfs_list()

@@ -23,7 +23,8 @@ def test_traversals_and_measures():
     assert (tree.height(), tree.at_depth(4), tree.at_depth(5), tree.min(), tree.max()) == (3, 2, 0, 1, 8)
 
 
-@pytest.mark.parametrize("removed, preorder", [(5, [8, 3, 1, 4]), (3, [5, 4, 1, 8]), (1, [5, 3, 4, 8]), (8, [5, 3, 1, 4])])
+@pytest.mark.parametrize("removed, preorder",
+                         [(5, [8, 3, 1, 4]), (3, [5, 4, 1, 8]), (1, [5, 3, 4, 8]), (8, [5, 3, 1, 4])])
 def test_remove_relinks_and_returns_the_stored_object(removed, preorder):
     stored = float(removed)  # equal to the int probe, but a different object
     tree = tree_of(*[stored if v == removed else v for v in (5, 3, 8, 1, 4)])
@@ -35,7 +36,8 @@ def test_remove_relinks_and_returns_the_stored_object(removed, preorder):
     "call, message",
     [(lambda t: t.remove(1), "Value not found in the current BST"),
      (lambda t: t.prune(), "The current Binary Search Tree holds no nodes"),
-     (lambda t: t.at_depth(1), EMPTY), (lambda t: tree_of(5, 3).at_depth(4), "Value not found in the Binary Search Tree")]
+     (lambda t: t.at_depth(1), EMPTY),
+     (lambda t: tree_of(5, 3).at_depth(4), "Value not found in the Binary Search Tree")]
     + [(lambda t, name=name: getattr(t, name)(), EMPTY)
        for name in ("peek_root", "min", "max", "inorder_list", "preorder_list", "postorder_list", "bfs_list", "copy")],
 )

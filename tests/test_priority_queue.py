@@ -37,9 +37,11 @@ def test_dequeue_order(kind, order):
 
 @pytest.mark.parametrize("call, message", [
     (lambda q: q.dequeue(), "No elements currently stored in Priority queue"),
-    (lambda q: q.peek(), "No element in the Queue to return"), (lambda q: q.search(7), "No elements available in Queue"),
+    (lambda q: q.peek(), "No element in the Queue to return"),
+    (lambda q: q.search(7), "No elements available in Queue"),
     (lambda q: q.remove(0), "No elements currently available in Queue"),
-    (lambda q: q.update_priority(0, 1), "Index out of bounds"), (lambda q: queue_of("min", FED).remove(3), "Index out of bounds"),
+    (lambda q: q.update_priority(0, 1), "Index out of bounds"),
+    (lambda q: queue_of("min", FED).remove(3), "Index out of bounds"),
     (lambda q: queue_of("min", FED).heapify_up(3), "Index out of bounds"),
     (lambda q: queue_of("min", FED).search(7), "No entry with value 7 found in Queue")])
 def test_errors(call, message):

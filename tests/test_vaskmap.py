@@ -26,11 +26,8 @@ class Model:
         h, fx = hashes_of(key)
         return h, ((self.tables[0][h % self.n], self.tables[1][fx % self.n]) if self.n else ())
 
-    def size(self):
-        return len(self.items())
-
     def insert(self, key, value):
-        if self.size() >= self.capacity:
+        if len(self.items()) >= self.capacity:
             raise ValueError(f"Max capacity ({self.capacity}) reached! Unable to insert key-value")
         _, (first, second) = self.buckets(key)
         for k, _ in first + second:
@@ -52,12 +49,9 @@ class Model:
         raise ValueError(EVICTION)
 
     def locate(self, key):
-        h, buckets = self.buckets(key)
-        for bucket in buckets:
-            for p in reversed(range(len(bucket))):
-                if hashes_of(bucket[p][0])[0] == h:
-                    return bucket, p
-        return None, None
+        h, buckets = self.buckets(key)  # by the full hash, the latest pair first
+        return next(((b, p) for b in buckets for p in reversed(range(len(b))) if hashes_of(b[p][0])[0] == h),
+                    (None, None))
 
     def remove(self, key):
         bucket, p = self.locate(key)
@@ -85,7 +79,7 @@ def insert_both(m, model, key, value):
         assert m.items() == before
     else:
         assert m.insert(key, value) == expected
-    assert same_items(m.items(), model.items()) and m.size() == model.size()
+    assert same_items(m.items(), model.items()) and m.size() == len(model.items())
 
 
 @pytest.mark.parametrize("capacity, bucket_size", [(2, 1), (5, 1), (16, 1), (16, 2), (31, 3), (1024, 4), (100, 10)])
