@@ -5,6 +5,7 @@ differential check against networkx on random graphs."""
 from __future__ import annotations
 
 import random
+from functools import partialmethod
 
 import networkx as nx
 from hypothesis import strategies as st
@@ -115,8 +116,7 @@ class Model:
         self._need((id,), ("ID value not found in Graph",))
         return sum(self.adj[id].values(), 0.0) if weighted else len(self.adj[id])
 
-    def weighted_degree(self, id):
-        return self.degree(id, True)
+    weighted_degree = partialmethod(degree, weighted=True)
 
     def _edges(self):
         for u, nbrs in self.adj.items():
@@ -134,7 +134,7 @@ class Model:
         n, factor = len(self.payload), 1 if self.kind["directed"] else 2
         return self._need(()) or (0.0 if n == 1 else factor * self.edge_count() / (n * (n - 1)))
 
-    def _walk(self, start, return_value, depth_first):
+    def _walk(self, start, return_value=None, depth_first=False):
         self._need((start,), ("Index value not found in Graph",))
         pending, seen, order = [start], {start}, []
         while pending:
@@ -146,16 +146,12 @@ class Model:
                     pending.append(v)
         return [(u, self.payload[u]) for u in order] if return_value else order
 
-    def bfs_list(self, start_id, return_value=None):
-        return self._walk(start_id, return_value, False)
-
-    def dfs_list(self, start_id, return_value=None):
-        return self._walk(start_id, return_value, True)
+    bfs_list, dfs_list = partialmethod(_walk, depth_first=False), partialmethod(_walk, depth_first=True)
 
     def has_path(self, a, b):
         self._need((a, b), self.kind["path"])
         source, target = (a, b) if self.kind["path_from_first"] else (b, a)
-        return target in self._walk(source, False, False)
+        return target in self._walk(source)
 
     def clear(self):
         if not self.payload:
@@ -171,7 +167,7 @@ class Model:
         return t
 
     def has_cycle(self):
-        return self._need(()) or any(u in self._walk(v, False, False) for u in self.adj for v in self.adj[u])
+        return self._need(()) or any(u in self._walk(v) for u in self.adj for v in self.adj[u])
 
 
 def make(cls, n, edges=()):

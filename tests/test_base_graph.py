@@ -76,8 +76,7 @@ def test_payload_references(cls):
 
 @pytest.mark.parametrize("cls", GRAPHS)
 def test_finaliser_calling_back_is_refused(cls):
-    g = cls()
-    errors = []
+    g, errors = cls(), []
 
     class CallsBack:
         def __del__(self):
