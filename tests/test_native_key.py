@@ -1,8 +1,11 @@
 """Key conversion and hashing shared by RhoodMap and VaskMap, and the key
 failures both maps must survive unchanged."""
 
+from contextlib import nullcontext
+
 import pytest
-from conftest import BAD_KEYS, UNSUPPORTED_KEY, Boom, CallsBack, assert_refused, key_fx_hash, key_hash, same_refcount
+from conftest import (BAD_KEYS, UNSUPPORTED_KEY, Boom, CallsBack, RaisingEq, RaisingHash, assert_refused, key_fx_hash,
+                      key_hash, same_refcount)
 
 from morvena import RhoodMap, VaskMap
 
@@ -34,26 +37,11 @@ def test_reference_vectors(kind, payload, sip, fx):
     assert (key_hash(kind, payload), key_fx_hash(kind, payload)) == (sip, fx)
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __float__(self):
-        return 1.5
-
-
-class Text(str):
-    pass
-
-
-class Unhashable(int):
-    def __hash__(self):
-        raise Boom("hash")
+Index = type("Index", (), {"__init__": lambda self, value: setattr(self, "value", value),
+                           "__index__": lambda self: self.value})
+Real = type("Real", (), {"__float__": lambda self: 1.5})
+Text = type("Text", (str,), {})
+Unhashable = type("Unhashable", (RaisingHash, int), {})
 
 
 # VaskMap.contains compares hashes only, so it shows which keys share native bytes.
@@ -80,22 +68,7 @@ def test_unsupported_keys_change_nothing(make, key):
     assert m.items() == [(1, "one")]
 
 
-class RaisingKey(int):
-    def __eq__(self, other):
-        raise Boom("eq")
-
-    __hash__ = int.__hash__
-
-
-@pytest.mark.parametrize("make", MAPS)
-def test_failing_equality_propagates_from_lookups(make):
-    m, stored, value = make(8), RaisingKey(5), object()
-    m.insert(stored, value)
-    with same_refcount(stored, value):
-        for call in (lambda: m.get(5), lambda: m.update(5, 1), lambda: m.from_keys([5])):
-            with pytest.raises(Boom):
-                call()
-    assert m.items() == [(stored, value)]
+RaisingKey = type("RaisingKey", (int,), {"__eq__": RaisingEq.__eq__, "__hash__": int.__hash__})
 
 
 @pytest.mark.parametrize("make", MAPS)
@@ -110,13 +83,39 @@ def test_equality_calling_back_is_refused(make):
 
 
 @pytest.mark.parametrize("make", MAPS)
-def test_references_on_every_path(make):
-    key, v1, v2 = "k-" + "x" * 10, object(), object()
-    with same_refcount(key, v1, v2):
+def test_references_on_every_path_and_failing_equality(make):
+    key, v1, v2, raising = "k-" + "x" * 10, object(), object(), RaisingKey(5)
+    with same_refcount(key, v1, v2, raising):
         m = make(8)
         m.insert(key, v1)
         c = m.copy()
         assert m.update(key, v2) and m.remove(key) is v2 and c.get(key) is v1
-        m.insert(key, v1)
+        m.insert(raising, v1)
+        for call in (lambda: m.get(5), lambda: m.update(5, 1), lambda: m.from_keys([5])):  # the error propagates
+            with pytest.raises(Boom):
+                call()
+        assert m.items() == [(raising, v1)]
         m.clear()
         del m, c
+
+
+@pytest.mark.parametrize("make, signature, full", [(RhoodMap, ("update", "($self, key, new_value)"), "Maximum capacity"),
+                                                 (VaskMap, ("insert", "($self, key, value)"), "Max capacity")])
+def test_surface_and_zero_capacity(make, signature, full):
+    m = make(None)
+    m.insert("a", None)
+    m.insert("b", 2)
+    assert m.from_keys(["b", "zz", "a", "b"]) == [2, 2] and m.percentage() == 2 / 1024 * 100
+    assert list(m.info().items()) == [("type", make.__name__), ("capacity", 1024), ("size", 2),
+                                      ("percentage", m.percentage()), ("keys", m.keys()), ("values", m.values())]
+    rule = "-" * 81
+    assert make.__doc__ == f"{rule}\nImplementation of {make.__name__} structure/class & related operations\n{rule}"
+    assert getattr(make, signature[0]).__text_signature__ == signature[1]
+    m.clear()
+    assert m.is_empty() and m.capacity() == 1024 and m.keys() == [] and m.insert("a", 1)
+    z = make(0, 0) if make is VaskMap else make(0)
+    assert (z.get(1), z.contains(1), z.update(1, 2), z.from_keys([1, "a"]), z.keys()) == (None, False, False, [], [])
+    with pytest.raises(ValueError, match=rf"^{full} \(0\) reached! Unable to insert key-value$"):
+        z.insert(1, 1)
+    with pytest.raises(ValueError, match="^Could not locate key 1 in rhoodMap$") if make is RhoodMap else nullcontext():
+        assert z.remove(1) is None
