@@ -1,6 +1,7 @@
 import math
 import operator
 import random
+from operator import methodcaller
 
 import pytest
 from hypothesis import settings
@@ -11,21 +12,15 @@ from conftest import CallsBack, RaisingStr, assert_no_leak, assert_refused, pani
 from morvena import Flatlist
 
 
-def flat_compare(a, b):
-    for op, result in ((operator.lt, -1), (operator.eq, 0), (operator.gt, 1)):
-        try:
-            if op(a, b):
-                return result
-        except Exception:  # noqa: BLE001 - the list's order discards them
-            pass
-    return 0
-
-
-def equal(a, b):
+def quietly(op, a, b):
     try:
-        return bool(a == b)
-    except Exception:  # noqa: BLE001
+        return bool(op(a, b))
+    except Exception:  # noqa: BLE001 - the list's order discards them
         return False
+
+
+def flat_compare(a, b):
+    return next((r for op, r in ((operator.lt, -1), (operator.eq, 0), (operator.gt, 1)) if quietly(op, a, b)), 0)
 
 
 class Model:
@@ -36,47 +31,50 @@ class Model:
 
     def insert(self, x):
         items, base, size = self.items, 0, len(self.items)
-        if items:
-            while size > 1:
-                half = size // 2
-                if flat_compare(items[base + half], x) != 1:
-                    base += half
-                size -= half
-            base += flat_compare(items[base], x) == -1
-        items.insert(base, x)
+        while size > 1:
+            half = size // 2
+            if flat_compare(items[base + half], x) != 1:
+                base += half
+            size -= half
+        items.insert(base + (bool(items) and flat_compare(items[base], x) == -1), x)
 
     def remove(self, key):
-        kept = [x for x in self.items if not equal(x, key)]
-        removed = [x for x in self.items if equal(x, key)]
-        if removed:
-            self.items = kept
-            return removed[-1]
-        raise ValueError(f"No value with key {key} found in list!")
+        removed = [x for x in self.items if quietly(operator.eq, x, key)]
+        if not removed:
+            raise ValueError(f"No value with key {key} found in list!")
+        self.items = [x for x in self.items if not quietly(operator.eq, x, key)]
+        return removed[-1]
 
     def index_of(self, key):
         for i, x in enumerate(self.items):
-            if equal(x, key):
+            if quietly(operator.eq, x, key):
                 return i
         raise ValueError(f"No node with value {key} found in Flatlist!")
 
     def find(self, key):  # the walk of level 0, what every height being 0 gives
-        for x in self.items:
-            c = flat_compare(x, key)
-            if c != -1:
-                return x if c == 0 else None
-        return None
+        c, x = next(((flat_compare(x, key), x) for x in self.items if flat_compare(x, key) != -1), (1, None))
+        return x if c == 0 else None
 
 
-def shown(values):
-    return [(type(v).__name__, repr(v)) for v in values]
+def shown(value):
+    return ("ok", type(value).__name__, repr(value))
+
+
+def listed(values):
+    return [shown(v) for v in values]
 
 
 def outcome(call, *args):
     try:
-        result = call(*args)
+        return shown(call(*args))
     except ValueError as error:
         return ("error", str(error))
-    return ("ok",) + tuple(shown([result]))
+
+
+def filled(*items):
+    f = Flatlist()
+    f.extend(items)
+    return f
 
 
 NUMBERS = st.one_of(st.integers(-6, 6), st.integers(-6, 6).map(float), st.sampled_from([0.5, -2.5, math.inf]))
@@ -90,24 +88,18 @@ def machine(payloads):
             self.list = Flatlist(None, 0.0)  # every height 0: lookups are exactly the level-0 walk
             self.model = Model()
 
-        @rule(x=payloads)
-        def insert(self, x):
-            assert self.list.insert(x) is True
-            self.model.insert(x)
-
-        @rule(xs=st.lists(payloads, max_size=6))
-        def extend(self, xs):
-            assert self.list.extend(xs) is True
+        @rule(xs=st.lists(payloads, max_size=6), how=st.sampled_from(["insert", "extend", "merge"]))
+        def add(self, xs, how):
+            if how == "merge":
+                other = Flatlist(2, 1.0)
+                other.extend(xs)
+                xs, before = other.to_list(), listed(other.to_list())
+                assert self.list.merge(other) is True and listed(other.to_list()) == before
+            elif how == "extend":
+                assert self.list.extend(xs) is True
+            else:
+                assert all(self.list.insert(x) is True for x in xs)
             for x in xs:
-                self.model.insert(x)
-
-        @rule(xs=st.lists(payloads, max_size=6))
-        def merge(self, xs):
-            other = Flatlist(2, 1.0)
-            other.extend(xs)
-            before = shown(other.to_list())
-            assert self.list.merge(other) is True and shown(other.to_list()) == before
-            for x in other.to_list():
                 self.model.insert(x)
 
         @rule(key=payloads)
@@ -129,11 +121,9 @@ def machine(payloads):
 
         @rule(last=st.booleans())
         def pop(self, last):
-            ours = outcome(self.list.pop_last if last else self.list.pop_first)
-            if self.model.items:
-                assert ours == ("ok",) + tuple(shown([self.model.items.pop(-1 if last else 0)]))
-            else:
-                assert ours == ("error", "No nodes currently present in Flatlist!")
+            items = self.model.items
+            expected = shown(items.pop(-1 if last else 0)) if items else ("error", "No nodes currently present in Flatlist!")
+            assert outcome(self.list.pop_last if last else self.list.pop_first) == expected
 
         @rule()
         def clear(self):
@@ -143,13 +133,10 @@ def machine(payloads):
         @invariant()
         def same_level_zero(self):
             items = self.model.items
-            assert shown(self.list.to_list()) == shown(items)
+            assert listed(self.list.to_list()) == listed(items)
             assert self.list.size() == len(items) and self.list.is_empty() == (not items)
-            peeks = outcome(self.list.peek_first), outcome(self.list.peek_last)
-            if items:
-                assert peeks == (("ok",) + tuple(shown([items[0]])), ("ok",) + tuple(shown([items[-1]])))
-            else:
-                assert peeks == (("error", "No first value found in Flatlist!"), ("error", "No last value found in Flatlist!"))
+            assert outcome(self.list.peek_first) == (shown(items[0]) if items else ("error", "No first value found in Flatlist!"))
+            assert outcome(self.list.peek_last) == (shown(items[-1]) if items else ("error", "No last value found in Flatlist!"))
 
     return FlatlistMachine
 
@@ -166,19 +153,17 @@ def test_many_blocks_follow_the_model(payloads):
     # Thousands of elements spread level 0 over many blocks; equal-but-distinct
     # payloads (2 and 2.0) pin down where each insert lands among equals.
     rng = random.Random(payloads)
-    pool = {
-        "ints": lambda: rng.randrange(400),
-        "strs": lambda: str(rng.randrange(400)),
-        "numbers": lambda: rng.choice([rng.randrange(300), float(rng.randrange(300)), rng.randrange(300) + 0.5]),
-        "mixed": lambda: rng.choice([rng.randrange(300), float(rng.randrange(300)), math.nan, 2**65, "s"]),
-    }[payloads]
+    r = lambda: rng.randrange(300)  # noqa: E731
+    pool = {"ints": lambda: rng.randrange(400), "strs": lambda: str(rng.randrange(400)),
+            "numbers": lambda: rng.choice([r(), float(r()), r() + 0.5]),
+            "mixed": lambda: rng.choice([r(), float(r()), math.nan, 2**65, "s"])}[payloads]
     ours, model = Flatlist(), Model()
     for step in range(3000 if payloads != "mixed" else 1200):
         x = pool()
         if step % 7 == 3:
             assert outcome(ours.remove, x) == outcome(model.remove, x)
         elif step % 11 == 5 and model.items:
-            assert shown([ours.pop_first(), ours.pop_last()]) == shown([model.items.pop(0), model.items.pop()])
+            assert listed([ours.pop_first(), ours.pop_last()]) == listed([model.items.pop(0), model.items.pop()])
         else:
             ours.insert(x)
             model.insert(x)
@@ -187,39 +172,31 @@ def test_many_blocks_follow_the_model(payloads):
             # Random heights only matter where the order is not a total one.
             if payloads != "mixed" or model.find(x) is not None:
                 assert ours.contains(x) is (model.find(x) is not None)
-    assert shown(ours.to_list()) == shown(model.items)
+    assert listed(ours.to_list()) == listed(model.items)
     for x in model.items[::37]:
         assert outcome(ours.index_of, x) == outcome(model.index_of, x)
 
 
-@pytest.mark.parametrize("num_list, probability", [(4, -0.1), (2, 1.5), (3, math.nan), (0, 0.5)])
-@pytest.mark.parametrize("call", ["insert", "update", "extend", "merge"])
-def test_unusable_levels_insert_nothing(num_list, probability, call):
+INSERTS = {"insert": methodcaller("insert", 1), "update": methodcaller("update", 1, 1),
+           "extend": methodcaller("extend", [1, 2]), "merge": methodcaller("merge", filled(1))}
+READS = {m: methodcaller(m) for m in ("size", "is_empty", "peek_first", "peek_last", "pop_first", "pop_last")}
+READS["index_of"] = methodcaller("index_of", 1)
+
+
+# Two levels or more cannot draw a height from a probability outside [0, 1], and no
+# levels leave no level 0: both are ordinary errors that store nothing. One level
+# draws no height, so any probability serves.
+@pytest.mark.parametrize("num_list, probability, call", [
+    *((n, p, c) for n, p in [(4, -0.1), (2, 1.5), (3, math.nan), (0, 0.5)] for c in INSERTS),
+    *((0, None, c) for c in READS)])
+def test_unusable_levels_are_ordinary_errors(num_list, probability, call):
     f = Flatlist(num_list, probability)
-    source = Flatlist()
-    source.insert(1)
-    action = {"insert": lambda: f.insert(1), "update": lambda: f.update(1, 1),
-              "extend": lambda: f.extend([1, 2]), "merge": lambda: f.merge(source)}[call]
     with pytest.raises(ValueError, match="num_list is 0" if num_list == 0 else "probability"):
-        action()
-    assert f.to_list() == [] and not f.contains(1)
-
-
-@pytest.mark.parametrize("probability", [-3.0, 2.0, math.nan, 1.0, 0.0])
-def test_probability_is_free_without_a_height_to_draw(probability):
-    one_level = Flatlist(1, probability)
-    for x in (3, 1, 2):
-        one_level.insert(x)
-    assert one_level.to_list() == [1, 2, 3]
-
-
-@pytest.mark.parametrize("method", ["size", "is_empty", "index_of", "peek_first", "peek_last", "pop_first", "pop_last"])
-def test_no_levels_is_an_ordinary_error(method):
-    f = Flatlist(0)
-    args = (1,) if method == "index_of" else ()
-    with pytest.raises(ValueError, match="num_list is 0"):
-        getattr(f, method)(*args)
+        {**INSERTS, **READS}[call](f)
     assert f.to_list() == [] and f.get(1) is None and not f.contains(1)
+    one_level = Flatlist(1, probability)
+    one_level.extend([3, 1, 2])
+    assert one_level.to_list() == [1, 2, 3]
 
 
 def test_argument_errors():
@@ -234,7 +211,7 @@ def test_argument_errors():
         f.merge(f)
 
 
-def test_an_abort_in_a_comparison_changes_nothing():
+def test_comparisons_that_abort_change_nothing_and_call_backs_are_refused():
     with pytest.raises(BaseException):
         Flatlist().remove(RaisingStr())
     panic = panic_type()
@@ -246,17 +223,11 @@ def test_an_abort_in_a_comparison_changes_nothing():
         __gt__ = __eq__ = __lt__
         __hash__ = object.__hash__
 
-    f = Flatlist()
-    f.extend(["a", "b", "c"])
+    f = filled("a", "b", "c")
     for call in (f.insert, f.remove, f.index_of, lambda key: f.update(key, "z")):
         with pytest.raises(panic):
             call(Aborts())
         assert f.to_list() == ["a", "b", "c"]
-
-
-def test_reentrant_calls_are_refused():
-    f = Flatlist()
-    f.extend(["x", "y"])
     element = CallsBack(lambda: f.insert(0))
     f.insert(element)
     assert_refused(element, "Already borrowed")
@@ -267,20 +238,15 @@ def test_references_are_released():
     with same_refcount(payload, key):
         f = Flatlist()
         for _ in range(3):
-            f.insert(payload)
-            f.insert(key)
-        assert f.remove(key) is key
-        assert f.pop_first() is payload
+            f.insert(payload), f.insert(key)
+        assert f.remove(key) is key and f.pop_first() is payload
         f.update(payload, payload)
         f.clear()
         f.extend([payload] * 600)
         del f
 
     def cycle():
-        f = Flatlist()
-        f.extend(range(300))
-        f.remove(5)
-        f.pop_last()
-        f.index_of(100)
+        f = filled(*range(300))
+        f.remove(5), f.pop_last(), f.index_of(100)
 
     assert_no_leak(cycle, rounds=200)
