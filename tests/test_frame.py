@@ -58,11 +58,6 @@ def test_second_initialisation_is_refused():
     assert out.startswith("refused:") and "once" in out
 
 
-class Two:
-    def __index__(self):
-        return 2
-
-
 class BadIndex:
     def __index__(self):
         try:
@@ -108,7 +103,7 @@ def test_integer_like_none_and_keyword_arguments():
     s = Stack()
     for x in (1, 2, 3):
         s.push(x)
-    s.swap(Two())
+    s.swap(type("Two", (), {"__index__": lambda self: 2})())
     s.swap(None)  # None means the default, 1
     s.swap(index=True)
     s.push(value=4)

@@ -13,19 +13,14 @@ def filled(items):
     return ll
 
 
-def test_no_length_protocol():
-    with pytest.raises(TypeError):
-        len(LinkedList())
-    assert bool(LinkedList())
-
-
 @pytest.mark.parametrize(
     "call, error, match",
     [(lambda ll, v: ll.insert(v, "a"), TypeError, "^argument 'index': "), (lambda ll, v: ll.get("0"), TypeError, "^argument 'index': "),
      (lambda ll, v: ll.update(v, -1), OverflowError, None), (lambda ll, v: ll.pop(-1), OverflowError, None),
-     (lambda ll, v: ll.insert(v, 9), ValueError, "^Index out of bounds$"), (lambda ll, v: ll.update(v, 3), ValueError, "^Index out of bounds$")],
+     (lambda ll, v: ll.insert(v, 9), ValueError, "^Index out of bounds$"), (lambda ll, v: ll.update(v, 3), ValueError, "^Index out of bounds$"),
+     (lambda ll, v: len(ll), TypeError, None)],  # no length protocol
 )
-def test_failed_calls_release_the_value(call, error, match):
+def test_failed_calls_change_nothing_and_release_the_value(call, error, match):
     v = object()
     ll = filled([1, 2, 3])
     with same_refcount(v):
@@ -103,7 +98,7 @@ class LinkedListMachine(RuleBasedStateMachine):
     @invariant()
     def agrees(self):
         assert self.ll.to_list() == self.model
-        assert (self.ll.size(), self.ll.is_empty()) == (len(self.model), not self.model)
+        assert (self.ll.size(), self.ll.is_empty(), bool(self.ll)) == (len(self.model), not self.model, True)
 
 
 TestLinkedListMachine = LinkedListMachine.TestCase
