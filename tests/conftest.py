@@ -4,9 +4,12 @@ elements whose comparison, hashing or str() misbehave or call back."""
 from __future__ import annotations
 
 import gc
+import os
 import struct
 import sys
 from contextlib import contextmanager
+
+from hypothesis import settings
 
 
 @contextmanager
@@ -36,29 +39,25 @@ class Boom(Exception):
     pass
 
 
+def _raises(name):
+    def method(self, *args):
+        raise Boom(name)
+    return method
+
+
 class RaisingEq:
     """An element whose every comparison raises."""
 
-    def __eq__(self, other):
-        raise Boom("eq")
-
-    def __lt__(self, other):
-        raise Boom("lt")
-
-    def __gt__(self, other):
-        raise Boom("gt")
-
+    __eq__, __lt__, __gt__ = _raises("eq"), _raises("lt"), _raises("gt")
     __hash__ = object.__hash__
 
 
 class RaisingHash:
-    def __hash__(self):
-        raise Boom("hash")
+    __hash__ = _raises("hash")
 
 
 class RaisingStr:
-    def __str__(self):
-        raise Boom("str")
+    __str__ = _raises("str")
 
 
 class CallsBack:
@@ -80,11 +79,7 @@ class CallsBack:
     def __eq__(self, other):
         return self._run()
 
-    def __lt__(self, other):
-        return self._run()
-
-    def __gt__(self, other):
-        return self._run()
+    __lt__ = __gt__ = __eq__
 
     def __hash__(self):
         self._run()
@@ -133,17 +128,9 @@ def outcome(call, *args):
 
 
 # The sanitizer build runs the same suite about ten times slower: fewer examples.
-def _hypothesis_profiles():
-    import os
-
-    from hypothesis import settings
-
-    settings.register_profile("sanitized", max_examples=15, deadline=None)
-    settings.register_profile("default", deadline=None)
-    settings.load_profile("sanitized" if os.environ.get("MORVENA_SANITIZED") else "default")
-
-
-_hypothesis_profiles()
+settings.register_profile("sanitized", max_examples=15, deadline=None)
+settings.register_profile("default", deadline=None)
+settings.load_profile("sanitized" if os.environ.get("MORVENA_SANITIZED") else "default")
 
 
 def search_tree_machine(tree_class, allow_duplicates):
@@ -163,31 +150,29 @@ def search_tree_machine(tree_class, allow_duplicates):
             self.tree = tree_class(allow_duplicates)
             self.model: list[int] = []
 
-        @rule(value=values)
-        def add(self, value):
-            self.tree.add(value)
-            if allow_duplicates or value not in self.model:
-                bisect.insort(self.model, value)
-
-        @rule(items=st.lists(values, max_size=5))
-        def extend(self, items):
-            self.tree.extend(items)
+        def _insert(self, items):
             for value in items:
                 if allow_duplicates or value not in self.model:
                     bisect.insort(self.model, value)
 
         @rule(value=values)
+        def add(self, value):
+            self.tree.add(value)
+            self._insert([value])
+
+        @rule(items=st.lists(values, max_size=5))
+        def extend(self, items):
+            self.tree.extend(items)
+            self._insert(items)
+
+        @rule(value=values)
         def remove(self, value):
-            if value in self.model:
-                assert self.tree.remove(value) == value
+            def model():
+                if value not in self.model:
+                    raise ValueError("Value not found in the current BST")
                 self.model.remove(value)
-            else:
-                try:
-                    self.tree.remove(value)
-                except ValueError as error:
-                    assert str(error) == "Value not found in the current BST"
-                else:
-                    raise AssertionError("remove of a missing value succeeded")
+                return value
+            assert outcome(self.tree.remove, value) == outcome(model)
 
         @rule(value=values)
         def contains(self, value):

@@ -22,13 +22,3 @@ def test_extend_is_all_or_nothing(make):
     assert buf.to_list() == [0]
     buf.extend(make([7] * 3))
     assert buf.to_list() == [0, *make([7] * 3)]
-
-
-def test_size_zero_refuses_everything():
-    buf = CircularBuffer(0)
-    with pytest.raises(ValueError, match=r"^Circular Buffer is currently full!$"):
-        buf.enqueue(1)
-    with pytest.raises(ValueError, match=r"Needed slots: 1, available slots: 0$"):
-        buf.extend([1])
-    buf.extend([])
-    assert buf.is_empty() and buf.is_full()
