@@ -17,6 +17,10 @@
 #include <bit>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace morvena {
 
 namespace {
@@ -294,13 +298,29 @@ private:
     std::size_t find(Cell g, Py_UCS4 c) const noexcept {
         const Cell *cs = cells.data() + g + HEADER;
         Cell n = cells[g + COUNT];
-        // Most nodes have one or a few children: a scan beats halving there.
-        if (n <= 8) {
-            for (Cell i = 0; i < n; ++i)
-                if (cs[i] == c) return i;
-            return NO_SLOT;
+        Cell i = 0;
+#ifdef __SSE2__
+        // Four code points per compare: a binary search over the wide groups
+        // near the root mispredicts a branch at nearly every halving, and a
+        // scan of a few vectors is cheaper than that for any realistic fan-out.
+        // Code points fit in 31 bits, so the signed lanes compare them exactly.
+        if (n > 64) return search(cs, n, c);
+        const __m128i probe = _mm_set1_epi32(static_cast<int>(c));
+        for (; i + 4 <= n; i += 4) {
+            __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cs + i));
+            if (int hit = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, probe))))
+                return i + static_cast<Cell>(std::countr_zero(static_cast<unsigned>(hit)));
         }
-        Cell i = lower(g, c);
+#else
+        if (n > 8) return search(cs, n, c);
+#endif
+        for (; i < n; ++i)
+            if (cs[i] == c) return i;
+        return NO_SLOT;
+    }
+
+    static std::size_t search(const Cell *cs, Cell n, Py_UCS4 c) noexcept {
+        Cell i = static_cast<Cell>(std::lower_bound(cs, cs + n, c) - cs);
         return i < n && cs[i] == c ? i : NO_SLOT;
     }
 
