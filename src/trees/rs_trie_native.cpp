@@ -15,7 +15,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <vector>
+
+#include <sys/mman.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -26,6 +29,34 @@ namespace morvena {
 namespace {
 
 using Cell = std::uint32_t;
+
+// The arena's memory: past a couple of megabytes it is asked for in huge pages,
+// as a walk through a large trie touches a new page at nearly every step and
+// would otherwise spend much of its time on TLB misses.
+template <class T>
+struct ArenaAllocator {
+    using value_type = T;
+    static constexpr std::size_t huge = std::size_t{1} << 21;
+
+    ArenaAllocator() noexcept = default;
+    template <class U>
+    ArenaAllocator(const ArenaAllocator<U> &) noexcept {}
+
+    T *allocate(std::size_t n) {
+        std::size_t bytes = n * sizeof(T);
+        if (bytes < huge) return static_cast<T *>(::operator new(bytes));
+        void *p = std::aligned_alloc(huge, (bytes + huge - 1) & ~(huge - 1));
+        if (!p) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, (bytes + huge - 1) & ~(huge - 1), MADV_HUGEPAGE);
+#endif
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, std::size_t n) noexcept {
+        if (n * sizeof(T) < huge) ::operator delete(p); else std::free(p);
+    }
+    bool operator==(const ArenaAllocator &) const noexcept { return true; }
+};
 
 // A node is the slot of its group that holds its edge; group 0 is "no node".
 struct Pos {
@@ -91,7 +122,7 @@ constexpr std::string_view no_prefix = "Prefix not present in Trie structure";
 
 struct Trie {
     // The arena of groups. Offset 0 is never a group, so 0 means "no children".
-    std::vector<Cell> cells{0, 1, 1, 0, 0, 0, 0, 0};
+    std::vector<Cell, ArenaAllocator<Cell>> cells{0, 1, 1, 0, 0, 0, 0, 0};
     // Freed groups by log2 of their capacity, each chained through its first cell.
     std::array<Cell, 32> free_groups{};
     // A word end's slot holds its str; slot 0 stays empty and means "no word".
