@@ -8,7 +8,7 @@
 // their word slots. A lookup step reads one group, whose code points and child
 // offsets share a cache line or two, instead of chasing a pointer per node; the
 // whole trie is one block, so it also costs few TLB entries. Every group records
-// where its parent node sits, which lets removal climb back without a path.
+// the group of its parent node, which lets removal climb back without a path.
 #include "elements.hpp"
 #include "pyclass.hpp"
 
@@ -66,11 +66,17 @@ struct Pos {
     bool operator==(const Pos &) const = default;
 };
 
-// Group header cells, then the three arrays of `capacity` cells each.
-constexpr Cell COUNT = 0, CAPACITY = 1, PARENT_GROUP = 2, PARENT_SLOT = 3, HEADER = 4;
+// A group's header is two cells: its size (the child count in the low 24 bits,
+// log2 of the capacity above them, which one load reads together) and the
+// group holding its parent node (for a freed group, the next free one). The
+// three arrays of `capacity` cells each follow. Small groups are the bulk of a
+// large trie, so every header cell saved keeps more of it in the caches.
+constexpr Cell SIZE = 0, PARENT = 1, HEADER = 2;
+constexpr Cell COUNT_BITS = 24, COUNT_MASK = (Cell{1} << COUNT_BITS) - 1;
 // The root is the only slot of a pseudo-group at offset 1 (offset 0 means none),
 // so the root's children are found like any node's.
 constexpr Cell ROOT_GROUP = 1;
+constexpr Cell ROOT_SIZE = 1;  // one slot of capacity 1
 constexpr Pos ROOT{ROOT_GROUP, 0};
 constexpr std::size_t NO_SLOT = ~std::size_t{0};
 
@@ -122,7 +128,7 @@ constexpr std::string_view no_prefix = "Prefix not present in Trie structure";
 
 struct Trie {
     // The arena of groups. Offset 0 is never a group, so 0 means "no children".
-    std::vector<Cell, ArenaAllocator<Cell>> cells{0, 1, 1, 0, 0, 0, 0, 0};
+    std::vector<Cell, ArenaAllocator<Cell>> cells{0, ROOT_SIZE, 0, 0, 0, 0};
     // Freed groups by log2 of their capacity, each chained through its first cell.
     std::array<Cell, 32> free_groups{};
     // A word end's slot holds its str; slot 0 stays empty and means "no word".
@@ -242,7 +248,7 @@ struct Trie {
     Ref base_keys() const {
         if (node_count == 0) throw_value_error(no_keys);
         Cell g = kid(ROOT);
-        Cell n = g ? cells[g + COUNT] : 0;
+        Cell n = g ? count(g) : 0;
         ListBuilder list(n);
         for (Cell i = 0; i < n; ++i)
             list.push(checked(PyUnicode_FromOrdinal(static_cast<int>(cells[char_at({g, i})]))));
@@ -290,9 +296,9 @@ struct Trie {
                 if (node != ROOT && !word_slot(node)) throw_panic("trie leaf that ends no word");
                 continue;
             }
-            Cell n = cells[g + COUNT];
-            if (n == 0 || n > cells[g + CAPACITY]) throw_panic("trie group size broken");
-            if (up(g) != node) throw_panic("trie child links broken");
+            Cell n = count(g);
+            if (n == 0 || n > capacity(g)) throw_panic("trie group size broken");
+            if (cells[g + PARENT] != node.group) throw_panic("trie child links broken");
             for (Cell i = 0; i < n; ++i) {
                 if (i > 0 && cells[char_at({g, i - 1})] >= cells[char_at({g, i})])
                     throw_panic("trie children out of order");
@@ -306,19 +312,29 @@ struct Trie {
 private:
     // Cell offsets of a node's edge, child group and word slot.
     Cell char_at(Pos p) const noexcept { return p.group + HEADER + p.slot; }
-    Cell kid_at(Pos p) const noexcept { return char_at(p) + cells[p.group + CAPACITY]; }
-    Cell word_at(Pos p) const noexcept { return kid_at(p) + cells[p.group + CAPACITY]; }
+    Cell kid_at(Pos p) const noexcept { return char_at(p) + capacity(p.group); }
+    Cell word_at(Pos p) const noexcept { return kid_at(p) + capacity(p.group); }
+
+    Cell count(Cell g) const noexcept { return cells[g + SIZE] & COUNT_MASK; }
+    Cell capacity(Cell g) const noexcept { return Cell{1} << (cells[g + SIZE] >> COUNT_BITS); }
 
     Cell kid(Pos p) const noexcept { return cells[kid_at(p)]; }
     Cell word_slot(Pos p) const noexcept { return cells[word_at(p)]; }
     PyObject *word_of(Pos p) const noexcept { return word_refs[word_slot(p)].get(); }
-    Cell children(Pos p) const noexcept { return kid(p) ? cells[kid(p) + COUNT] : 0; }
-    Pos up(Cell group) const noexcept { return {cells[group + PARENT_GROUP], cells[group + PARENT_SLOT]}; }
+    Cell children(Pos p) const noexcept { return kid(p) ? count(kid(p)) : 0; }
+
+    // The node whose children group g holds. Only removal and the checks climb,
+    // so the slot is found again rather than stored in every group.
+    Pos up(Cell g) const noexcept {
+        Pos parent{cells[g + PARENT], 0};
+        while (kid(parent) != g) ++parent.slot;
+        return parent;
+    }
 
     // The first slot of group g whose code point is not below `c`.
     Cell lower(Cell g, Py_UCS4 c) const noexcept {
         const Cell *cs = cells.data() + g + HEADER;
-        Cell lo = 0, hi = cells[g + COUNT];
+        Cell lo = 0, hi = count(g);
         while (lo < hi) {
             Cell mid = (lo + hi) / 2;
             if (cs[mid] < c) lo = mid + 1; else hi = mid;
@@ -328,7 +344,7 @@ private:
 
     std::size_t find(Cell g, Py_UCS4 c) const noexcept {
         const Cell *cs = cells.data() + g + HEADER;
-        Cell n = cells[g + COUNT];
+        Cell n = count(g);
         Cell i = 0;
 #ifdef __SSE2__
         // Four code points per compare: a binary search over the wide groups
@@ -406,21 +422,20 @@ private:
         Cell &head = free_groups[std::countr_zero(capacity)];
         Cell g = head;
         if (g) {
-            head = cells[g];
+            head = cells[g + PARENT];
         } else {
             g = static_cast<Cell>(cells.size());
             cells.resize(cells.size() + group_cells(capacity));
         }
         std::fill_n(cells.begin() + g, group_cells(capacity), 0);
-        cells[g + CAPACITY] = capacity;
-        cells[g + PARENT_GROUP] = parent.group;
-        cells[g + PARENT_SLOT] = parent.slot;
+        cells[g + SIZE] = static_cast<Cell>(std::countr_zero(capacity)) << COUNT_BITS;
+        cells[g + PARENT] = parent.group;
         return g;
     }
 
     void free_group(Cell g) noexcept {
-        Cell &head = free_groups[std::countr_zero(cells[g + CAPACITY])];
-        cells[g] = std::exchange(head, g);
+        Cell &head = free_groups[cells[g + SIZE] >> COUNT_BITS];
+        cells[g + PARENT] = std::exchange(head, g);
     }
 
     // The child group of `node` with room for one more child, made or moved to
@@ -429,38 +444,36 @@ private:
     Cell with_room(Pos node) {
         Cell g = kid(node);
         if (!g) return cells[kid_at(node)] = new_group(1, node);
-        Cell capacity = cells[g + CAPACITY], n = cells[g + COUNT];
-        if (n < capacity) return g;
-        Cell moved = new_group(2 * capacity, node);
-        cells[moved + COUNT] = n;
+        Cell n = count(g);
+        if (n < capacity(g)) return g;
+        Cell moved = new_group(2 * capacity(g), node);
+        cells[moved + SIZE] += n;
         auto from = cells.begin();
         std::copy_n(from + char_at({g, 0}), n, from + char_at({moved, 0}));
         std::copy_n(from + kid_at({g, 0}), n, from + kid_at({moved, 0}));
         std::copy_n(from + word_at({g, 0}), n, from + word_at({moved, 0}));
         for (Cell i = 0; i < n; ++i)
-            if (Cell k = kid({moved, i})) cells[k + PARENT_GROUP] = moved;
+            if (Cell k = kid({moved, i})) cells[k + PARENT] = moved;
         cells[kid_at(node)] = moved;
         free_group(g);
         return moved;
     }
 
-    // Moves slots [at, end) of group g by `by` (+1 or -1), children's parent links included.
+    // Moves slots [at, end) of group g by `by` (+1 or -1).
     void shift(Cell g, Cell at, int by) noexcept {
-        Cell n = cells[g + COUNT];
+        Cell n = count(g);
         for (Cell base : {char_at({g, 0}), kid_at({g, 0}), word_at({g, 0})}) {
             Cell *row = cells.data() + base;
             if (by > 0) std::copy_backward(row + at, row + n, row + n + 1);
             else std::copy(row + at, row + n, row + at - 1);
         }
-        for (Cell i = by > 0 ? at + 1 : at - 1; i < n + by; ++i)
-            if (Cell k = kid({g, i})) cells[k + PARENT_SLOT] = i;
     }
 
     // Cuts the node `p` (its subtree already released) out of its group, and
     // the group out of its parent when it empties, so a leaf has no group.
     void close_slot(Pos p) noexcept {
         shift(p.group, p.slot + 1, -1);
-        if (--cells[p.group + COUNT] == 0) {
+        if ((--cells[p.group + SIZE] & COUNT_MASK) == 0) {
             cells[kid_at(up(p.group))] = 0;
             free_group(p.group);
         }
@@ -473,13 +486,13 @@ private:
         std::size_t need = static_cast<std::size_t>(end - from - 1) * group_cells(1);
         if (Cell g = kid(node); !g)
             need += group_cells(1);
-        else if (cells[g + COUNT] == cells[g + CAPACITY])
-            need += group_cells(2 * cells[g + CAPACITY]);
+        else if (count(g) == capacity(g))
+            need += group_cells(2 * capacity(g));
         reserve(need);
         Cell g = with_room(node);
         Cell at = lower(g, text[from]);
         shift(g, at, +1);
-        ++cells[g + COUNT];
+        ++cells[g + SIZE];
         cells[char_at({g, at})] = text[from];
         cells[kid_at({g, at})] = cells[word_at({g, at})] = 0;
         Pos tail{g, at};
@@ -487,7 +500,7 @@ private:
         // down a long unbranched word reads memory in order.
         for (Py_ssize_t i = from + 1; i < end; ++i) {
             Cell next = new_group(1, tail);
-            cells[next + COUNT] = 1;
+            ++cells[next + SIZE];
             cells[char_at({next, 0})] = text[i];
             cells[kid_at(tail)] = next;
             tail = {next, 0};
@@ -505,7 +518,7 @@ private:
             stack.pop_back();
             if (PyObject *w = word_of(node)) visit(w);
             if (Cell g = kid(node))
-                for (Cell i = cells[g + COUNT]; i > 0; --i) stack.push_back({g, i - 1});
+                for (Cell i = count(g); i > 0; --i) stack.push_back({g, i - 1});
         }
     }
 
