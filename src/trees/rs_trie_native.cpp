@@ -129,7 +129,7 @@ constexpr std::string_view no_prefix = "Prefix not present in Trie structure";
 struct Trie {
     // The arena of groups. Offset 0 is never a group, so 0 means "no children".
     std::vector<Cell, ArenaAllocator<Cell>> cells{0, ROOT_SIZE, 0, 0, 0, 0};
-    // Freed groups by log2 of their capacity, each chained through its first cell.
+    // Freed groups by log2 of their capacity, each chained through its parent cell.
     std::array<Cell, 32> free_groups{};
     // A word end's slot holds its str; slot 0 stays empty and means "no word".
     std::vector<Ref> word_refs = std::vector<Ref>(1);
@@ -334,12 +334,7 @@ private:
     // The first slot of group g whose code point is not below `c`.
     Cell lower(Cell g, Py_UCS4 c) const noexcept {
         const Cell *cs = cells.data() + g + HEADER;
-        Cell lo = 0, hi = count(g);
-        while (lo < hi) {
-            Cell mid = (lo + hi) / 2;
-            if (cs[mid] < c) lo = mid + 1; else hi = mid;
-        }
-        return lo;
+        return static_cast<Cell>(std::lower_bound(cs, cs + count(g), c) - cs);
     }
 
     std::size_t find(Cell g, Py_UCS4 c) const noexcept {
