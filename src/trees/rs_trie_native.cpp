@@ -346,6 +346,13 @@ private:
         // near the root mispredicts a branch at nearly every halving, and a
         // scan of a few vectors is cheaper than that for any realistic fan-out.
         // Code points fit in 31 bits, so the signed lanes compare them exactly.
+        // Wide groups near the root are often a full run of consecutive code
+        // points (a whole alphabet), where the slot is the distance from the
+        // first one: one compare instead of a scan.
+        if (n >= 4) {
+            Cell guess = static_cast<Cell>(c - cs[0]);
+            if (guess < n && cs[guess] == c) return guess;
+        }
         if (n > 64) return search(cs, n, c);
         const __m128i probe = _mm_set1_epi32(static_cast<int>(c));
         for (; i + 4 <= n; i += 4) {
