@@ -355,10 +355,21 @@ private:
         }
         if (n > 64) return search(cs, n, c);
         const __m128i probe = _mm_set1_epi32(static_cast<int>(c));
+        auto hits = [&](Cell at) {
+            __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cs + at));
+            return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, probe))));
+        };
+        // Four to eight children, the common fan-out below the dense top: both
+        // vectors are compared with no branch on where the hit is. A group of
+        // four or more slots holds at least eight cells from its first code
+        // point, so the second load stays inside it; the lanes past the count
+        // are masked off.
+        if (n >= 4 && n <= 8) {
+            unsigned mask = (hits(0) | hits(4) << 4) & ((1u << n) - 1);
+            return mask ? std::countr_zero(mask) : NO_SLOT;
+        }
         for (; i + 4 <= n; i += 4) {
-            __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cs + i));
-            if (int hit = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, probe))))
-                return i + static_cast<Cell>(std::countr_zero(static_cast<unsigned>(hit)));
+            if (unsigned hit = hits(i)) return i + static_cast<Cell>(std::countr_zero(hit));
         }
 #else
         if (n > 8) return search(cs, n, c);
