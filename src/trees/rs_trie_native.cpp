@@ -340,12 +340,6 @@ private:
     std::size_t find(Cell g, Py_UCS4 c) const noexcept {
         const Cell *cs = cells.data() + g + HEADER;
         Cell n = count(g);
-        Cell i = 0;
-#ifdef __SSE2__
-        // Four code points per compare: a binary search over the wide groups
-        // near the root mispredicts a branch at nearly every halving, and a
-        // scan of a few vectors is cheaper than that for any realistic fan-out.
-        // Code points fit in 31 bits, so the signed lanes compare them exactly.
         // Wide groups near the root are often a full run of consecutive code
         // points (a whole alphabet), where the slot is the distance from the
         // first one: one compare instead of a scan.
@@ -353,6 +347,12 @@ private:
             Cell guess = static_cast<Cell>(c - cs[0]);
             if (guess < n && cs[guess] == c) return guess;
         }
+        Cell i = 0;
+#ifdef __SSE2__
+        // Four code points per compare: a binary search over the wide groups
+        // near the root mispredicts a branch at nearly every halving, and a
+        // scan of a few vectors is cheaper than that for any realistic fan-out.
+        // Code points fit in 31 bits, so the signed lanes compare them exactly.
         if (n > 64) return search(cs, n, c);
         const __m128i probe = _mm_set1_epi32(static_cast<int>(c));
         auto hits = [&](Cell at) {
