@@ -1,3 +1,4 @@
+import random
 import sys
 import threading
 
@@ -142,6 +143,28 @@ def test_very_long_word_on_a_small_thread_stack():
     finally:
         threading.stack_size(old)
     assert results == {"listed": [len(word) - 1, len(word)], "count": 2, "nodes": len(word)}
+
+
+@pytest.mark.parametrize("fan_out", [3, 5, 9, 64, 65, 300])
+def test_wide_nodes_grow_shift_and_shrink(fan_out):
+    # Siblings of one-, two- and four-byte code points, inserted out of order so
+    # groups grow and shift under existing children; removals empty whole groups,
+    # whose space the re-insertions then reuse.
+    points = [0x61 + i for i in range(fan_out // 3)] + [0x3B1 + i for i in range(fan_out // 3)]
+    points += [0x1F600 + i for i in range(fan_out - len(points))]
+    stems = [chr(p) for p in points]
+    words = [w for stem in stems for w in (stem, stem + "x", stem + "xy" + stem)]
+    random.Random(fan_out).shuffle(words)
+    trie = trie_of(*words)
+    removed = words[::2]
+    for word in removed:
+        trie.remove(word)
+    kept = sorted(set(words) - set(removed))
+    assert trie.words() == kept and trie.node_size() == len({w[:i] for w in kept for i in range(1, len(w) + 1)})
+    assert all(trie.contains(w) for w in kept) and not any(trie.contains(w) for w in removed if w not in kept)
+    trie.extend(removed)
+    assert trie.copy().words() == sorted(words) and trie.base_keys() == sorted(stems)
+    assert [trie.prefix_count(s) for s in stems] == [3] * fan_out and not trie.starts_with(stems[0] + "y")
 
 
 class TrieModel(RuleBasedStateMachine):
