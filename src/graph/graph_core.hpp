@@ -2,12 +2,15 @@
 // WeightedDigraph): one template, specialised by a Kind that says whether edges
 // are directed, what they weigh, and which words each class's messages use.
 //
-// Layout. Nodes live in a slot array; a slot number never changes while its node
+// Layout. Nodes live in slots; a slot number never changes while its node
 // lives, and the slots of removed nodes are reused through a free list. Python
 // sees graph-assigned ids (1, 2, 3, ... never reused until `clear`), mapped to
-// slots by a flat id table. Each node keeps its neighbours (successors when
+// slots by a paged id table. Each node keeps its neighbours (successors when
 // directed) as a vector of entries, plus predecessors when directed, so a
-// traversal walks plain arrays and never hashes an id. Every entry knows the
+// traversal walks plain arrays and never hashes an id. The vectors of all
+// nodes sit in one array of 128-byte records, their first entries in place,
+// and payloads, ids and order links in a parallel array: building and walking
+// a sparse graph touches one cache line per node visited. Every entry knows the
 // position of its mirror entry at the other end (its twin), so dropping an edge,
 // or all of a removed node's edges, costs O(1) per edge with no lookup at all.
 //
@@ -37,8 +40,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -57,9 +62,8 @@ inline constexpr std::uint32_t no_slot = std::numeric_limits<std::uint32_t>::max
 // every position within 32 bits and an owner slot within an index key's 31 bits.
 inline constexpr std::size_t max_slots = std::size_t{1} << 31;
 
-// Ids are consecutive and index keys are packed (owner, vector, neighbour)
-// triples: both need their high and low bits mixed before the low bits pick a
-// bucket.
+// Index keys are packed (owner, vector, neighbour) triples: their high and
+// low bits need mixing before the low bits pick a bucket.
 inline std::uint64_t mix(std::uint64_t x) noexcept {
     x ^= x >> 33;
     x *= 0xff51afd7ed558ccdULL;
@@ -84,7 +88,7 @@ public:
         return *this;
     }
 
-    // The empty marker is a key a caller can still ask for (id 0): it is never present.
+    // The empty marker is never present, even when asked for.
     V *find(std::uint64_t key) noexcept {
         if (slots_.empty() || key == Empty) return nullptr;
         for (std::size_t i = home(key);; i = (i + 1) & mask_) {
@@ -149,6 +153,58 @@ private:
     std::size_t size_ = 0;
 };
 
+// id -> slot. Ids are handed out densely from 1 and never reused until
+// `clear`, so a lookup is an index into fixed pages of 64 ids: two loads, no
+// hashing, and the table for 100,000 nodes (~440 KB) stays in the second-level
+// cache. A page whose ids are all gone is freed, so a graph that keeps
+// inserting and removing holds memory for the pages of its live nodes plus one
+// pointer per 64 ids ever assigned, not a slot per id ever assigned.
+class IdTable {
+public:
+    std::uint32_t find(std::uint64_t id) const noexcept {
+        std::uint64_t page = id >> page_bits;
+        if (page >= pages_.size() || !pages_[page]) return no_slot;
+        return pages_[page]->slots[id & page_mask];
+    }
+
+    // Makes room for `id`, so that set(id, ...) cannot fail.
+    void reserve(std::uint64_t id) {
+        std::uint64_t page = id >> page_bits;
+        if (page >= pages_.size()) pages_.resize(page + 1);
+        if (!pages_[page]) pages_[page] = std::make_unique<Page>();
+    }
+
+    // The id must be absent and reserved.
+    void insert(std::uint64_t id, std::uint32_t slot) noexcept {
+        Page &page = *pages_[id >> page_bits];
+        page.slots[id & page_mask] = slot;
+        ++page.live;
+        ++size_;
+    }
+
+    // The id must be present.
+    void erase(std::uint64_t id) noexcept {
+        std::unique_ptr<Page> &page = pages_[id >> page_bits];
+        page->slots[id & page_mask] = no_slot;
+        if (--page->live == 0) page.reset();
+        --size_;
+    }
+
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    static constexpr unsigned page_bits = 6;
+    static constexpr std::uint64_t page_mask = (std::uint64_t{1} << page_bits) - 1;
+    struct Page {
+        Page() { std::fill(std::begin(slots), std::end(slots), no_slot); }
+        std::uint32_t live = 0;
+        std::uint32_t slots[std::size_t{1} << page_bits];
+    };
+
+    std::vector<std::unique_ptr<Page>> pages_;
+    std::size_t size_ = 0;
+};
+
 // One bit per slot: a traversal's marks for 100,000 nodes fit in 12.5 KB,
 // which stays in the first-level cache while the search jumps around.
 class SlotSet {
@@ -174,31 +230,130 @@ struct Entry {
     [[no_unique_address]] W weight;
 };
 
-template <class E>
-struct AdjList {
-    std::vector<E> items;  // in edge-addition order, tombstones included
-    std::uint32_t dead = 0;
-    bool indexed = false;  // its live entries are in the graph's vector index
+// A node's vector of entries, in edge-addition order, tombstones included. It
+// is `Bytes` long: the first entries live in the list itself, so a node of low
+// degree has its edges in the cache line its lookup brought in and owns no heap
+// memory; the entries past those go to one heap block. The block's capacity is
+// not stored but follows from the size (the next power of two, at least 4), so
+// the header is 16 bytes and a 64-byte list holds six 8-byte entries in place.
+// Positions run across both parts.
+template <class E, std::size_t Bytes>
+class AdjList {
+    static_assert(std::is_trivially_copyable_v<E>);
 
-    std::uint32_t live() const noexcept { return static_cast<std::uint32_t>(items.size()) - dead; }
-    // Doubling by hand: reserve(size + 1) would reallocate on every append.
-    void make_room() {
-        if (items.size() == items.capacity()) items.reserve(std::max<std::size_t>(4, items.capacity() * 2));
+public:
+    std::uint32_t dead : 31 = 0;
+    std::uint32_t indexed : 1 = 0;  // its live entries are in the graph's vector index
+
+    AdjList() = default;
+    AdjList(AdjList &&other) noexcept { take(other); }
+    AdjList &operator=(AdjList &&other) noexcept {
+        if (this != &other) {
+            std::free(heap_);
+            take(other);
+        }
+        return *this;
     }
+    ~AdjList() { std::free(heap_); }
+
+    std::uint32_t size() const noexcept { return size_; }
+    std::uint32_t live() const noexcept { return size_ - dead; }
+    E &operator[](std::uint32_t i) noexcept { return i < inline_count ? inline_[i] : heap_[i - inline_count]; }
+    const E &operator[](std::uint32_t i) const noexcept {
+        return i < inline_count ? inline_[i] : heap_[i - inline_count];
+    }
+
+    // Room for one more entry; the block doubles when full.
+    void make_room() {
+        if (size_ >= inline_count && heap_capacity(size_) == size_ - inline_count)
+            reallocate(heap_capacity(size_ + 1));
+    }
+    // Room for `total` entries in all.
+    void reserve(std::uint32_t total) {
+        if (total > inline_count && heap_capacity(total) > heap_capacity(size_)) reallocate(heap_capacity(total));
+    }
+    // Room must have been made.
+    void push_back(const E &entry) noexcept {
+        (*this)[size_] = entry;
+        ++size_;
+    }
+    // Drops the entries from `size` on (compaction moved the live ones down)
+    // and gives back the memory the smaller size does not need; should the
+    // smaller block not be had, the larger one serves as well.
+    void truncate(std::uint32_t size) noexcept {
+        std::uint32_t capacity = heap_capacity(size);
+        if (capacity == 0) {
+            std::free(std::exchange(heap_, nullptr));
+        } else if (capacity < heap_capacity(size_)) {
+            if (E *smaller = static_cast<E *>(std::realloc(heap_, capacity * sizeof(E)))) heap_ = smaller;
+        }
+        size_ = size;
+    }
+
+    // The position of the entry naming `slot`, or no_slot.
+    std::uint32_t find(std::uint32_t slot) const noexcept {
+        std::uint32_t in_place = std::min(size_, inline_count);
+        for (std::uint32_t i = 0; i < in_place; ++i)
+            if (inline_[i].slot == slot) return i;
+        for (std::uint32_t i = inline_count; i < size_; ++i)
+            if (heap_[i - inline_count].slot == slot) return i;
+        return no_slot;
+    }
+
     template <class F>
     void for_each(F &&f) const {
-        for (const E &entry : items)
-            if (entry.slot != no_slot) f(entry);
+        std::uint32_t in_place = std::min(size_, inline_count);
+        for (std::uint32_t i = 0; i < in_place; ++i)
+            if (inline_[i].slot != no_slot) f(inline_[i]);
+        for (std::uint32_t i = inline_count; i < size_; ++i)
+            if (heap_[i - inline_count].slot != no_slot) f(heap_[i - inline_count]);
     }
+
+private:
+    static constexpr std::size_t header = 16;  // dead and indexed, size, heap pointer
+    static constexpr std::uint32_t inline_count = static_cast<std::uint32_t>((Bytes - header) / sizeof(E));
+
+    // The heap entries a list of `size` entries has room for.
+    static std::uint32_t heap_capacity(std::uint32_t size) noexcept {
+        return size <= inline_count ? 0 : std::max<std::uint32_t>(4, std::bit_ceil(size - inline_count));
+    }
+
+    void take(AdjList &other) noexcept {
+        dead = other.dead;
+        indexed = other.indexed;
+        size_ = std::exchange(other.size_, 0);
+        heap_ = std::exchange(other.heap_, nullptr);
+        std::copy_n(other.inline_, std::min(size_, inline_count), inline_);
+        other.dead = 0;
+        other.indexed = false;
+    }
+    void reallocate(std::uint32_t capacity) {
+        E *grown = static_cast<E *>(std::realloc(heap_, std::size_t{capacity} * sizeof(E)));
+        if (!grown) throw std::bad_alloc();
+        heap_ = grown;
+    }
+
+    std::uint32_t size_ = 0;  // beside `dead` and `indexed`, so the header packs into 16 bytes
+    E *heap_ = nullptr;
+    E inline_[inline_count];
 };
 
+// What traversals and edge changes touch, one record per slot in one array:
+// a node's vectors, each a cache line (two for an undirected node's only one),
+// aligned so that a list never straddles lines.
 template <class W, bool Directed>
-struct Node {
+struct alignas(64) Adjacency {
+    AdjList<Entry<W>, Directed ? 64 : 128> out;  // neighbours, or successors when directed
+    [[no_unique_address]] std::conditional_t<Directed, AdjList<Entry<NoWeight>, 64>, NoWeight> in;  // predecessors
+};
+static_assert(sizeof(Adjacency<NoWeight, true>) == 128 && sizeof(Adjacency<double, true>) == 128);
+static_assert(sizeof(Adjacency<NoWeight, false>) == 128 && sizeof(Adjacency<double, false>) == 128);
+
+// The rest of a node, in a parallel array.
+struct NodeData {
     Ref payload;  // null while the slot is on the free list
     std::uint64_t id = 0;
     std::uint32_t prev = no_slot, next = no_slot;  // insertion order; `next` also links the free list
-    AdjList<Entry<W>> out;                         // neighbours, or successors when directed
-    [[no_unique_address]] std::conditional_t<Directed, AdjList<Entry<NoWeight>>, NoWeight> in;  // predecessors
 };
 
 struct EdgeMessages {
@@ -237,7 +392,8 @@ class Graph {
     using Weight = typename Kind::Weight;
     static constexpr bool weighted = !std::is_same_v<Weight, NoWeight>;
     using Out = graph::Entry<Weight>;
-    using NodeT = graph::Node<Weight, directed>;
+    using Links = graph::Adjacency<Weight, directed>;
+    using NodeT = graph::NodeData;
     static constexpr std::uint32_t no_slot = graph::no_slot;
     static constexpr const char *empty_graph = "No elements currently available in Graph";
 
@@ -249,11 +405,17 @@ public:
     // ---- nodes -------------------------------------------------------------
 
     bool insert(Ref item) {
-        slot_of_.reserve(1);
+        slot_of_.reserve(next_id_);
         std::uint32_t slot = free_;
         if (slot == no_slot) {
             if (nodes_.size() >= graph::max_slots) throw std::bad_alloc();
             nodes_.emplace_back();
+            try {
+                adj_.emplace_back();
+            } catch (...) {
+                nodes_.pop_back();
+                throw;
+            }
             slot = static_cast<std::uint32_t>(nodes_.size() - 1);
         } else {
             free_ = nodes_[slot].next;
@@ -283,6 +445,7 @@ public:
         // The caller receives the graph's own reference: nothing is released here.
         Ref payload = std::move(node.payload);
         node = NodeT{};
+        adj_[slot] = Links{};
         node.next = std::exchange(free_, slot);
         return payload;
     }
@@ -298,7 +461,7 @@ public:
 
     bool contains(std::uint64_t key) const {
         require_nodes();
-        return slot_of_.find(key) != nullptr;
+        return slot_of_.find(key) != no_slot;
     }
 
     void update(Ref item, std::uint64_t index) {
@@ -323,6 +486,7 @@ public:
         // Detach everything first: releasing the payloads may run finalisers,
         // which must find an empty, consistent graph.
         std::vector<NodeT> old = std::exchange(nodes_, {});
+        std::vector<Links> old_links = std::exchange(adj_, std::vector<Links>());
         slot_of_ = {};
         index_ = {};
         head_ = tail_ = free_ = no_slot;
@@ -365,14 +529,14 @@ public:
         auto [from, to] = query_ends(first, second);
         std::uint32_t at = find_edge(from, to);
         if (at == no_slot) throw_value_error("X and Y nodes are not connected");
-        return nodes_[from].out.items[at].weight;
+        return adj_[from].out[at].weight;
     }
 
     // Neighbours (successors when directed) in edge-addition order; weighted
     // graphs pair each with its weight.
     Ref neighbours(std::uint64_t index) const {
         require_nodes();
-        const auto &list = nodes_[slot_or(index, "Index not found in present Graph")].out;
+        const auto &list = adj_[slot_or(index, "Index not found in present Graph")].out;
         ListBuilder result(list.live());
         list.for_each([&](const Out &e) {
             if constexpr (weighted)
@@ -383,13 +547,13 @@ public:
         return std::move(result).finish();
     }
 
-    std::uint64_t degree(std::uint64_t id) const { return node_at(id).out.live(); }
+    std::uint64_t degree(std::uint64_t id) const { return links_at(id).out.live(); }
 
     double weighted_degree(std::uint64_t id) const
         requires weighted
     {
         double sum = 0.0;
-        node_at(id).out.for_each([&](const Out &e) { sum += e.weight; });
+        links_at(id).out.for_each([&](const Out &e) { sum += e.weight; });
         return sum;
     }
 
@@ -406,9 +570,9 @@ public:
     {
         require_nodes();
         double sum = 0.0;
-        for_each_node([&](const NodeT &node) {
-            node.out.for_each([&](const Out &e) {
-                if (directed || nodes_[e.slot].id >= node.id) sum += e.weight;
+        for_each_slot([&](std::uint32_t slot) {
+            adj_[slot].out.for_each([&](const Out &e) {
+                if (directed || nodes_[e.slot].id >= nodes_[slot].id) sum += e.weight;
             });
         });
         return sum;
@@ -437,7 +601,7 @@ public:
         seen.add(start);
         // `order` doubles as the queue: a node is listed when it is taken.
         for (std::size_t next = 0; next < order.size(); ++next)
-            nodes_[order[next]].out.for_each([&](const Out &e) {
+            adj_[order[next]].out.for_each([&](const Out &e) {
                 if (seen.add(e.slot)) order.push_back(e.slot);
             });
         return listing(order, return_value.value_or(false));
@@ -455,7 +619,7 @@ public:
             std::uint32_t slot = stack.back();
             stack.pop_back();
             order.push_back(slot);
-            nodes_[slot].out.for_each([&](const Out &e) {
+            adj_[slot].out.for_each([&](const Out &e) {
                 if (seen.add(e.slot)) stack.push_back(e.slot);
             });
         }
@@ -478,8 +642,8 @@ public:
         require_nodes();
         Graph t;
         t.nodes_.resize(node_count_);
-        t.slot_of_.reserve(node_count_);
-        std::vector<std::uint32_t> renumbered(nodes_.size(), no_slot);
+        t.adj_.resize(node_count_);
+                std::vector<std::uint32_t> renumbered(nodes_.size(), no_slot);
         std::uint32_t count = 0;
         for_each_slot([&](std::uint32_t slot) {
             const NodeT &node = nodes_[slot];
@@ -488,29 +652,30 @@ public:
             copy.id = node.id;
             copy.prev = count == 0 ? no_slot : count - 1;
             copy.next = count + 1 == node_count_ ? no_slot : count + 1;
-            copy.out.items.reserve(node.in.live());
-            copy.in.items.reserve(node.out.live());
+            t.adj_[count].out.reserve(adj_[slot].in.live());
+            t.adj_[count].in.reserve(adj_[slot].out.live());
+            t.slot_of_.reserve(node.id);
             t.slot_of_.insert(node.id, count);
             renumbered[slot] = count++;
         });
         for_each_slot([&](std::uint32_t slot) {
             std::uint32_t u = renumbered[slot];
-            nodes_[slot].out.for_each([&](const Out &e) {
+            adj_[slot].out.for_each([&](const Out &e) {
                 std::uint32_t v = renumbered[e.slot];
-                auto &successors = t.nodes_[v].out.items;
-                auto &predecessors = t.nodes_[u].in.items;
-                successors.push_back({u, static_cast<std::uint32_t>(predecessors.size()), e.weight});
-                predecessors.push_back({v, static_cast<std::uint32_t>(successors.size() - 1), {}});
+                auto &successors = t.adj_[v].out;
+                auto &predecessors = t.adj_[u].in;
+                successors.push_back({u, predecessors.size(), e.weight});
+                predecessors.push_back({v, successors.size() - 1, {}});
             });
         });
         std::size_t indexed_entries = 0;
-        for (const NodeT &node : t.nodes_)
-            for (std::size_t size : {node.out.items.size(), node.in.items.size()})
+        for (const Links &links : t.adj_)
+            for (std::size_t size : {links.out.size(), links.in.size()})
                 if (size >= graph::index_from) indexed_entries += size;
         t.index_.reserve(indexed_entries);
         for (std::uint32_t slot = 0; slot < count; ++slot) {
-            if (t.nodes_[slot].out.items.size() >= graph::index_from) t.build_index(slot, false, t.nodes_[slot].out);
-            if (t.nodes_[slot].in.items.size() >= graph::index_from) t.build_index(slot, true, t.nodes_[slot].in);
+            if (t.adj_[slot].out.size() >= graph::index_from) t.build_index(slot, false, t.adj_[slot].out);
+            if (t.adj_[slot].in.size() >= graph::index_from) t.build_index(slot, true, t.adj_[slot].in);
         }
         t.head_ = 0;
         t.tail_ = count - 1;
@@ -529,7 +694,7 @@ public:
         require_nodes();
         std::vector<std::uint32_t> pending(nodes_.size()), ready;
         for_each_slot([&](std::uint32_t slot) {
-            pending[slot] = nodes_[slot].in.live();
+            pending[slot] = adj_[slot].in.live();
             if (pending[slot] == 0) ready.push_back(slot);
         });
         std::uint64_t dropped = 0;
@@ -537,7 +702,7 @@ public:
             std::uint32_t slot = ready.back();
             ready.pop_back();
             ++dropped;
-            nodes_[slot].out.for_each([&](const Out &e) {
+            adj_[slot].out.for_each([&](const Out &e) {
                 if (--pending[e.slot] == 0) ready.push_back(e.slot);
             });
         }
@@ -556,19 +721,18 @@ public:
         for (std::uint32_t slot = head_; slot != no_slot; prev = slot, slot = nodes_[slot].next) {
             const NodeT &node = nodes_[slot];
             if (!node.payload || node.prev != prev || node.id <= last_id || node.id >= next_id_) fail("order list");
-            const std::uint32_t *found = slot_of_.find(node.id);
-            if (!found || *found != slot) fail("id table");
+            if (slot_of_.find(node.id) != slot) fail("id table");
             last_id = node.id;
             ++listed;
-            entries += check_list(slot, node.out, false, indexed);
-            if constexpr (directed) check_list(slot, node.in, true, indexed);
-            node.out.for_each([&](const Out &e) { loops += e.slot == slot; });
+            entries += check_list(slot, adj_[slot].out, false, indexed);
+            if constexpr (directed) check_list(slot, adj_[slot].in, true, indexed);
+            adj_[slot].out.for_each([&](const Out &e) { loops += e.slot == slot; });
         }
         if (prev != tail_ || listed != node_count_ || slot_of_.size() != node_count_) fail("node count");
         std::uint64_t free_slots = 0;
         for (std::uint32_t slot = free_; slot != no_slot; slot = nodes_[slot].next, ++free_slots)
             if (nodes_[slot].payload) fail("free list");
-        if (free_slots + node_count_ != nodes_.size()) fail("slot count");
+        if (free_slots + node_count_ != nodes_.size() || adj_.size() != nodes_.size()) fail("slot count");
         if (!directed) entries = (entries + loops) / 2;
         if (entries != edge_count_) fail("edge count");
         if (indexed != index_.size()) fail("index size");
@@ -582,13 +746,14 @@ private:
     }
 
     std::uint32_t slot_or(std::uint64_t id, const char *message) const {
-        if (const std::uint32_t *slot = slot_of_.find(id)) return *slot;
-        throw_value_error(message);
+        std::uint32_t slot = slot_of_.find(id);
+        if (slot == no_slot) throw_value_error(message);
+        return slot;
     }
 
-    const NodeT &node_at(std::uint64_t id) const {
+    const Links &links_at(std::uint64_t id) const {
         require_nodes();
-        return nodes_[slot_or(id, "ID value not found in Graph")];
+        return adj_[slot_or(id, "ID value not found in Graph")];
     }
 
     std::uint32_t start_slot(std::uint64_t id) const {
@@ -629,14 +794,14 @@ private:
     template <class F>
     decltype(auto) with_list(std::uint32_t owner, bool predecessors, F &&f) {
         if constexpr (directed)
-            if (predecessors) return f(nodes_[owner].in);
-        return f(nodes_[owner].out);
+            if (predecessors) return f(adj_[owner].in);
+        return f(adj_[owner].out);
     }
     template <class F>
     decltype(auto) with_list(std::uint32_t owner, bool predecessors, F &&f) const {
         if constexpr (directed)
-            if (predecessors) return f(nodes_[owner].in);
-        return f(nodes_[owner].out);
+            if (predecessors) return f(adj_[owner].in);
+        return f(adj_[owner].out);
     }
 
     // Where an entry's twin lives: a successor's twin is a predecessor entry and
@@ -654,18 +819,16 @@ private:
             const std::uint32_t *at = index_.find(index_key(owner, predecessors, neighbour));
             return at ? *at : no_slot;
         }
-        for (std::size_t i = 0; i < list.items.size(); ++i)
-            if (list.items[i].slot == neighbour) return static_cast<std::uint32_t>(i);
-        return no_slot;
+        return list.find(neighbour);
     }
 
     // The position of the edge from -> to in from's vector, or no_slot.
     std::uint32_t find_edge(std::uint32_t from, std::uint32_t to) const noexcept {
-        const auto &out = nodes_[from].out;
+        const auto &out = adj_[from].out;
         const auto &back = backward(to);
-        if (out.items.size() <= back.items.size()) return position_in(out, from, false, to);
+        if (out.size() <= back.size()) return position_in(out, from, false, to);
         std::uint32_t at = position_in(back, to, directed, from);
-        return at == no_slot ? no_slot : back.items[at].twin;
+        return at == no_slot ? no_slot : back[at].twin;
     }
 
     // Index entries an append to `list` may need: one, or the whole vector
@@ -673,14 +836,13 @@ private:
     template <class List>
     static std::size_t index_need(const List &list) noexcept {
         if (list.indexed) return 1;
-        return list.items.size() + 1 >= graph::index_from ? list.live() + 1 : 0;
+        return list.size() + 1 >= graph::index_from ? list.live() + 1 : 0;
     }
 
     template <class List>
     void build_index(std::uint32_t owner, bool predecessors, List &list) noexcept {
-        for (std::size_t i = 0; i < list.items.size(); ++i)
-            if (list.items[i].slot != no_slot)
-                index_.insert(index_key(owner, predecessors, list.items[i].slot), static_cast<std::uint32_t>(i));
+        for (std::uint32_t i = 0; i < list.size(); ++i)
+            if (list[i].slot != no_slot) index_.insert(index_key(owner, predecessors, list[i].slot), i);
         list.indexed = true;
     }
 
@@ -693,10 +855,10 @@ private:
     // Room must have been made (make_room, index_.reserve(index_need)).
     template <class List, class E>
     void append(std::uint32_t owner, bool predecessors, List &list, E entry) noexcept {
-        list.items.push_back(entry);
+        list.push_back(entry);
         if (list.indexed)
-            index_.insert(index_key(owner, predecessors, entry.slot), static_cast<std::uint32_t>(list.items.size() - 1));
-        else if (list.items.size() >= graph::index_from)
+            index_.insert(index_key(owner, predecessors, entry.slot), list.size() - 1);
+        else if (list.size() >= graph::index_from)
             build_index(owner, predecessors, list);
     }
 
@@ -706,20 +868,20 @@ private:
         std::uint32_t at = find_edge(from, to);
         if (at != no_slot) {
             if constexpr (weighted) {
-                auto &entry = nodes_[from].out.items[at];
+                auto &entry = adj_[from].out[at];
                 entry.weight = weight;
-                if constexpr (!directed) nodes_[to].out.items[entry.twin].weight = weight;
+                if constexpr (!directed) adj_[to].out[entry.twin].weight = weight;
             }
             return;
         }
-        auto &source = nodes_[from].out;
-        auto position = static_cast<std::uint32_t>(source.items.size());
+        auto &source = adj_[from].out;
+        std::uint32_t position = source.size();
         if constexpr (directed) {
-            auto &target = nodes_[to].in;
+            auto &target = adj_[to].in;
             source.make_room();
             target.make_room();
             index_.reserve(index_need(source) + index_need(target));
-            auto back = static_cast<std::uint32_t>(target.items.size());
+            std::uint32_t back = target.size();
             append(from, false, source, Out{to, back, weight});
             append(to, true, target, graph::Entry<NoWeight>{from, position, {}});
         } else if (from == to) {
@@ -727,11 +889,11 @@ private:
             index_.reserve(index_need(source));
             append(from, false, source, Out{to, position, weight});
         } else {
-            auto &target = nodes_[to].out;
+            auto &target = adj_[to].out;
             source.make_room();
             target.make_room();
             index_.reserve(index_need(source) + index_need(target));
-            auto back = static_cast<std::uint32_t>(target.items.size());
+            std::uint32_t back = target.size();
             append(from, false, source, Out{to, back, weight});
             append(to, false, target, Out{from, position, weight});
         }
@@ -740,7 +902,7 @@ private:
 
     // Drops the edge at `position` of from's vector, and its twin.
     void unlink(std::uint32_t from, std::uint32_t position) noexcept {
-        const Out entry = nodes_[from].out.items[position];
+        const Out entry = adj_[from].out[position];
         bury(from, false, position);
         // Compacting from's vector rewrites twin fields elsewhere but moves no
         // entry there, so entry.twin still locates the mirror.
@@ -751,7 +913,7 @@ private:
     // Drops every edge at `slot` from the other endpoints' vectors; the node's
     // own vectors are discarded by the caller.
     void drop_edges_of(std::uint32_t slot) noexcept {
-        NodeT &node = nodes_[slot];
+        Links &node = adj_[slot];
         if (node.out.indexed) drop_index(slot, false, node.out);
         node.out.for_each([&](const Out &e) {
             if (e.slot != slot) bury(e.slot, twin_kind(false), e.twin);
@@ -772,32 +934,28 @@ private:
     // twins (and the index) where they went.
     void bury(std::uint32_t owner, bool predecessors, std::uint32_t position) noexcept {
         with_list(owner, predecessors, [&](auto &list) {
-            auto &entry = list.items[position];
+            auto &entry = list[position];
             if (list.indexed) index_.erase(index_key(owner, predecessors, entry.slot));
             entry.slot = no_slot;
             if (++list.dead <= list.live()) return;
             if (list.indexed && list.live() < graph::index_from / 2) drop_index(owner, predecessors, list);
             std::uint32_t kept = 0;
-            for (std::uint32_t i = 0; i < list.items.size(); ++i) {
-                auto moved = list.items[i];
+            for (std::uint32_t i = 0; i < list.size(); ++i) {
+                auto moved = list[i];
                 if (moved.slot == no_slot) continue;
-                list.items[kept] = moved;
+                list[kept] = moved;
                 if (kept != i) {
                     if (!directed && moved.slot == owner)
-                        list.items[kept].twin = kept;  // an undirected self-loop is its own twin
+                        list[kept].twin = kept;  // an undirected self-loop is its own twin
                     else
                         with_list(moved.slot, twin_kind(predecessors),
-                                  [&](auto &other) { other.items[moved.twin].twin = kept; });
+                                  [&](auto &other) { other[moved.twin].twin = kept; });
                     if (list.indexed) *index_.find(index_key(owner, predecessors, moved.slot)) = kept;
                 }
                 ++kept;
             }
-            list.items.resize(kept);
+            list.truncate(kept);
             list.dead = 0;
-            // Give memory back when most of it is unused (a hub that lost its
-            // edges); libstdc++'s shrink_to_fit keeps the old buffer if
-            // allocation fails.
-            if (list.items.capacity() > 4 * std::size_t{kept} + 8) list.items.shrink_to_fit();
         });
     }
 
@@ -814,9 +972,9 @@ private:
 
     const auto &backward(std::uint32_t slot) const {
         if constexpr (directed)
-            return nodes_[slot].in;
+            return adj_[slot].in;
         else
-            return nodes_[slot].out;
+            return adj_[slot].out;
     }
 
     // Breadth first from both ends, one level at a time on the smaller frontier,
@@ -840,7 +998,7 @@ private:
                 });
             return met;
         };
-        auto successors = [&](std::uint32_t slot) -> const auto & { return nodes_[slot].out; };
+        auto successors = [&](std::uint32_t slot) -> const auto & { return adj_[slot].out; };
         auto predecessors = [&](std::uint32_t slot) -> const auto & { return backward(slot); };
         while (forward_done < forward.size() && back_done < back.size()) {
             bool met = forward.size() - forward_done <= back.size() - back_done
@@ -869,16 +1027,16 @@ private:
     std::uint64_t check_list(std::uint32_t owner, const List &list, bool predecessors, std::uint64_t &indexed) const {
         auto fail = [](const char *what) { throw_panic(std::string("graph invariant broken: ") + what); };
         std::uint32_t dead = 0;
-        for (std::uint32_t i = 0; i < list.items.size(); ++i) {
-            const auto &e = list.items[i];
+        for (std::uint32_t i = 0; i < list.size(); ++i) {
+            const auto &e = list[i];
             if (e.slot == no_slot) {
                 ++dead;
                 continue;
             }
             if (e.slot >= nodes_.size() || !nodes_[e.slot].payload) fail("entry names a removed node");
             with_list(e.slot, twin_kind(predecessors), [&](const auto &other) {
-                if (e.twin >= other.items.size()) fail("twin out of range");
-                const auto &twin = other.items[e.twin];
+                if (e.twin >= other.size()) fail("twin out of range");
+                const auto &twin = other[e.twin];
                 if (twin.slot != owner || twin.twin != i) fail("twin does not point back");
                 if constexpr (weighted && !directed)
                     if (std::bit_cast<std::uint64_t>(twin.weight) != std::bit_cast<std::uint64_t>(e.weight))
@@ -894,8 +1052,9 @@ private:
         return list.live();
     }
 
-    std::vector<NodeT> nodes_;
-    graph::FlatMap<std::uint32_t, 0> slot_of_;  // id -> slot; id 0 is never assigned
+    std::vector<Links> adj_;
+    std::vector<NodeT> nodes_;  // in step with adj_
+    graph::IdTable slot_of_;
     graph::FlatMap<std::uint32_t, ~std::uint64_t{0}> index_;  // (owner, vector, neighbour) -> position
     std::uint32_t head_ = no_slot, tail_ = no_slot, free_ = no_slot;
     std::uint64_t next_id_ = 1;
