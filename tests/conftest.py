@@ -7,6 +7,7 @@ import gc
 import os
 import struct
 import sys
+import threading
 from contextlib import contextmanager
 
 from hypothesis import settings
@@ -303,3 +304,15 @@ NAN = float("nan")
 KEY_POOL = [0, 1, -1, 7, True, False, 1.0, -0.0, 0.0, 0.5, NAN, 5e-324, 2**63 - 1, -(2**63),
             2**63, 2**63 + 1, 2**64, "", "a", "é", "日本語", "abcdef", "abcdefg", "abcdefgh", "x" * 15, "x" * 17]
 BAD_KEYS = [None, (1,), b"x", 10**400, "\ud800", [1]]
+
+
+def run_on_small_stack(work, stack_bytes=128 * 1024):
+    """Runs `work` on a thread with a small native stack, where any recursion
+    over a deep structure would crash the interpreter."""
+    old = threading.stack_size(stack_bytes)
+    try:
+        thread = threading.Thread(target=work)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(old)

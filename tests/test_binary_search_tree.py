@@ -1,9 +1,8 @@
 import math
 import re
-import threading
 
 import pytest
-from conftest import Boom, CallsBack, RaisingEq, assert_refused, same_refcount, search_tree_machine
+from conftest import Boom, CallsBack, RaisingEq, assert_refused, run_on_small_stack, same_refcount, search_tree_machine
 
 from morvena import BinarySearchTree
 
@@ -111,13 +110,7 @@ def test_deep_chain_on_a_small_thread_stack():
         results.append(tree.size())
         del tree
 
-    old = threading.stack_size(128 * 1024)
-    try:
-        thread = threading.Thread(target=work)
-        thread.start()
-        thread.join()
-    finally:
-        threading.stack_size(old)
+    run_on_small_stack(work)
     assert results == [n, 0] + [n] * 4 + [n - 1]
 
 

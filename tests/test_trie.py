@@ -1,9 +1,8 @@
 import random
 import sys
-import threading
 
 import pytest
-from conftest import assert_no_leak
+from conftest import assert_no_leak, run_on_small_stack
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
@@ -135,13 +134,7 @@ def test_very_long_word_on_a_small_thread_stack():
         results["nodes"] = trie.node_size()
         del trie
 
-    old = threading.stack_size(128 * 1024)
-    try:
-        thread = threading.Thread(target=work)
-        thread.start()
-        thread.join()
-    finally:
-        threading.stack_size(old)
+    run_on_small_stack(work)
     assert results == {"listed": [len(word) - 1, len(word)], "count": 2, "nodes": len(word)}
 
 
