@@ -709,6 +709,19 @@ public:
         return dropped != node_count_;
     }
 
+    // ---- paths, orders and components (defined in graph_algorithms.hpp) -----
+
+    // Edges counted for the unweighted classes, weights summed for the others.
+    using Distance = std::conditional_t<weighted, double, std::uint64_t>;
+    Ref shortest_path(std::uint64_t first, std::uint64_t second) const;
+    std::optional<Distance> distance(std::uint64_t first, std::uint64_t second) const;
+    Ref distances(std::uint64_t source) const;
+    Ref topological_order() const
+        requires directed;
+    Ref components() const;
+    Ref strong_components() const
+        requires directed;
+
     // ---- invariants ----------------------------------------------------------
 
     void check() const {

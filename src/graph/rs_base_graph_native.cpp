@@ -2,6 +2,7 @@
 // graph-assigned ids. Self-loops are allowed and stored once; there are no
 // parallel edges. All of it is the shared graph core; this file names it.
 #include "graph/graph_core.hpp"
+#include "graph/graph_algorithms.hpp"
 
 namespace morvena {
 
@@ -32,6 +33,10 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::has_path>("has_path", {"x", "y"})
     .method<&BaseGraph::is_empty>("is_empty")
     .method<&BaseGraph::node_count>("node_coutn")
-    .method<&BaseGraph::clear>("clear");
+    .method<&BaseGraph::clear>("clear")
+    .method<&BaseGraph::shortest_path>("shortest_path", {"x", "y"})
+    .method<&BaseGraph::distance>("distance", {"x", "y"})
+    .method<&BaseGraph::distances>("distances", {"x"})
+    .method<&BaseGraph::components>("components");
 
 }  // namespace morvena

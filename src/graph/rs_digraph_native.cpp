@@ -2,6 +2,7 @@
 // `to_id`; self-loops are refused, opposite edges are independent. Adds the
 // transpose and the cycle test to the shared graph core.
 #include "graph/graph_core.hpp"
+#include "graph/graph_algorithms.hpp"
 
 namespace morvena {
 
@@ -44,6 +45,12 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::edge_count>("edge_count")
     .method<&Digraph::node_count>("node_count")
     .method<&Digraph::transpose>("transpose")
-    .method<&Digraph::has_cycle>("has_cycle");
+    .method<&Digraph::has_cycle>("has_cycle")
+    .method<&Digraph::shortest_path>("shortest_path", {"x", "y"})
+    .method<&Digraph::distance>("distance", {"x", "y"})
+    .method<&Digraph::distances>("distances", {"x"})
+    .method<&Digraph::topological_order>("topological_order")
+    .method<&Digraph::components>("components")
+    .method<&Digraph::strong_components>("strong_components");
 
 }  // namespace morvena

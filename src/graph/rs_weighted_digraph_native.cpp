@@ -2,6 +2,7 @@
 // unchanged. An edge runs from `from_id` to `to_id`; self-loops are allowed
 // (and are cycles), opposite edges are independent with their own weights.
 #include "graph/graph_core.hpp"
+#include "graph/graph_algorithms.hpp"
 
 namespace morvena {
 
@@ -47,6 +48,12 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::node_count>("node_count")
     .method<&WeightedDigraph::density>("density")
     .method<&WeightedDigraph::transpose>("transpose")
-    .method<&WeightedDigraph::has_cycle>("has_cycle");
+    .method<&WeightedDigraph::has_cycle>("has_cycle")
+    .method<&WeightedDigraph::shortest_path>("shortest_path", {"to_id", "from_id"})
+    .method<&WeightedDigraph::distance>("distance", {"to_id", "from_id"})
+    .method<&WeightedDigraph::distances>("distances", {"from_id"})
+    .method<&WeightedDigraph::topological_order>("topological_order")
+    .method<&WeightedDigraph::components>("components")
+    .method<&WeightedDigraph::strong_components>("strong_components");
 
 }  // namespace morvena

@@ -2,6 +2,7 @@
 // unchanged (NaN, infinities and negatives included) and kept equal in both
 // directions. The shared graph core with weights.
 #include "graph/graph_core.hpp"
+#include "graph/graph_algorithms.hpp"
 
 namespace morvena {
 
@@ -36,6 +37,10 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::neighbours>("neighbours", {"index"})
     .method<&WeightedGraph::weighted_degree>("weighted_degree", {"id"})
     .method<&WeightedGraph::node_count>("node_count")
-    .method<&WeightedGraph::density>("density");
+    .method<&WeightedGraph::density>("density")
+    .method<&WeightedGraph::shortest_path>("shortest_path", {"x", "y"})
+    .method<&WeightedGraph::distance>("distance", {"x", "y"})
+    .method<&WeightedGraph::distances>("distances", {"x"})
+    .method<&WeightedGraph::components>("components");
 
 }  // namespace morvena
