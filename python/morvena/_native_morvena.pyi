@@ -517,6 +517,14 @@ class BaseGraph:
     def neighbours(self, index: int) -> list[int]:
         """Neighbour ids in the order their edges were added (an edge added again goes last)."""
     def node_coutn(self) -> int: ...
+    def shortest_path(self, x: int, y: int) -> list[int] | None:
+        """Ids of a route of fewest edges (breadth first) from x to y, both ends included, or None if unreachable; ties follow insertion and edge order."""
+    def distance(self, x: int, y: int) -> int | None:
+        """The number of edges of shortest_path's route, or None."""
+    def distances(self, x: int) -> dict[int, int]:
+        """Every node reachable from `x` mapped to its distance, in the order the search settles them."""
+    def components(self) -> list[list[int]]:
+        """Connected components: ids in insertion order, components ordered by their first node."""
 
 @final
 class Digraph:
@@ -555,6 +563,18 @@ class Digraph:
     def transpose(self) -> Digraph:
         """A new graph with every edge reversed, the same ids, payloads and next id."""
     def has_cycle(self) -> bool: ...
+    def shortest_path(self, x: int, y: int) -> list[int] | None:
+        """Ids of a route of fewest edges (breadth first) from x to y, both ends included, or None if unreachable; ties follow insertion and edge order."""
+    def distance(self, x: int, y: int) -> int | None:
+        """The number of edges of shortest_path's route, or None."""
+    def distances(self, x: int) -> dict[int, int]:
+        """Every node reachable from `x` mapped to its distance, in the order the search settles them."""
+    def topological_order(self) -> list[int]:
+        """Ids with every edge pointing forward; of the nodes ready, the earliest inserted first. ValueError on a cycle."""
+    def components(self) -> list[list[int]]:
+        """Weakly connected components: ids in insertion order, components ordered by their first node."""
+    def strong_components(self) -> list[list[int]]:
+        """Strongly connected components, ordered as components() orders its own."""
 
 @final
 class WeightedGraph:
@@ -596,6 +616,14 @@ class WeightedGraph:
     def node_count(self) -> int: ...
     def density(self) -> float:
         """2 * edge_count / (n * (n - 1)); 0.0 for a single node."""
+    def shortest_path(self, x: int, y: int) -> list[int] | None:
+        """Ids of a route of least total weight (Dijkstra; weights must be >= 0 and not NaN where the search reaches, else ValueError) from x to y, both ends included, or None if unreachable; ties follow insertion and edge order."""
+    def distance(self, x: int, y: int) -> float | None:
+        """The total weight of shortest_path's route, or None."""
+    def distances(self, x: int) -> dict[int, float]:
+        """Every node reachable from `x` mapped to its distance, in the order the search settles them."""
+    def components(self) -> list[list[int]]:
+        """Connected components: ids in insertion order, components ordered by their first node."""
 
 @final
 class WeightedDigraph:
@@ -641,6 +669,18 @@ class WeightedDigraph:
     def transpose(self) -> WeightedDigraph:
         """A new graph with every edge reversed, the same ids, payloads and next id."""
     def has_cycle(self) -> bool: ...
+    def shortest_path(self, to_id: int, from_id: int) -> list[int] | None:
+        """Ids of a route of least total weight (Dijkstra; weights must be >= 0 and not NaN where the search reaches, else ValueError) from from_id to to_id, both ends included, or None if unreachable; ties follow insertion and edge order."""
+    def distance(self, to_id: int, from_id: int) -> float | None:
+        """The total weight of shortest_path's route, or None."""
+    def distances(self, from_id: int) -> dict[int, float]:
+        """Every node reachable from `from_id` mapped to its distance, in the order the search settles them."""
+    def topological_order(self) -> list[int]:
+        """Ids with every edge pointing forward; of the nodes ready, the earliest inserted first. ValueError on a cycle."""
+    def components(self) -> list[list[int]]:
+        """Weakly connected components: ids in insertion order, components ordered by their first node."""
+    def strong_components(self) -> list[list[int]]:
+        """Strongly connected components, ordered as components() orders its own."""
 
 @final
 class HyperGraph:
