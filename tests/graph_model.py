@@ -260,18 +260,19 @@ def machine_for(cls):
     return GraphMachine
 
 
-def random_pair(cls, seed, nodes=60, edges=180):
-    """The same random graph, with node and edge removals, as ours and as networkx's."""
+def random_pair(cls, seed, nodes=60, edges=180, lowest_weight=-3, dag=False):
+    """The same random graph, with node and edge removals, as ours and as networkx's;
+    with `dag` every edge runs from a lower to a higher node."""
     kind, rng = KINDS[cls], random.Random(seed)
     ours, theirs = cls(), (nx.DiGraph() if kind["directed"] else nx.Graph())
     for i in range(1, nodes + 1):
         ours.insert(i)
         theirs.add_node(i)
     for _ in range(edges):
-        u, v = rng.randint(1, nodes), rng.randint(1, nodes)
+        u, v = sorted(rng.sample(range(1, nodes + 1), 2)) if dag else (rng.randint(1, nodes), rng.randint(1, nodes))
         if u == v and not kind["self_loops"]:
             continue
-        w = float(rng.randint(-3, 9))
+        w = float(rng.randint(lowest_weight, 9))
         ours.add_edge(*((v, u) if kind["directed"] else (u, v)), *([w] if kind["weighted"] else []))
         theirs.add_edge(u, v, weight=w)
     for u in rng.sample(range(1, nodes + 1), nodes // 8):

@@ -13,7 +13,7 @@ from hypothesis.stateful import rule
 
 from morvena import BaseGraph, Digraph, WeightedDigraph, WeightedGraph
 from conftest import outcome, run_on_small_stack
-from graph_model import EMPTY, KINDS, Model, machine_for, make
+from graph_model import EMPTY, KINDS, Model, machine_for, make, random_pair
 
 GRAPHS = [BaseGraph, Digraph, WeightedGraph, WeightedDigraph]
 DIRECTED = [Digraph, WeightedDigraph]
@@ -175,30 +175,10 @@ TestWeightedGraphAlgorithms = algorithm_machine(WeightedGraph).TestCase
 TestWeightedDigraphAlgorithms = algorithm_machine(WeightedDigraph).TestCase
 
 
-def random_graphs(cls, seed, nodes=70, edges=160, dag=False):
-    """Ours and networkx's copy of one random graph with weights 0..9 and a few removed nodes."""
-    kind, rng = KINDS[cls], random.Random(seed)
-    ours, theirs = cls(), (nx.DiGraph() if kind["directed"] else nx.Graph())
-    for i in range(1, nodes + 1):
-        ours.insert(i)
-        theirs.add_node(i)
-    for _ in range(edges):
-        u, v = sorted(rng.sample(range(1, nodes + 1), 2)) if dag else (rng.randint(1, nodes), rng.randint(1, nodes))
-        if u == v and not kind["self_loops"]:
-            continue
-        w = float(rng.randint(0, 9)) if kind["weighted"] else 1
-        ours.add_edge(*((v, u) if kind["directed"] else (u, v)), *([w] if kind["weighted"] else []))
-        theirs.add_edge(u, v, weight=w)
-    for u in rng.sample(range(1, nodes + 1), nodes // 10):
-        ours.remove(u)
-        theirs.remove_node(u)
-    return ours, theirs
-
-
 @pytest.mark.parametrize("cls", GRAPHS)
 @pytest.mark.parametrize("seed", range(5))
 def test_paths_match_networkx(cls, seed):
-    ours, theirs = random_graphs(cls, seed)
+    ours, theirs = random_pair(cls, seed, lowest_weight=0)
     weight = "weight" if KINDS[cls]["weighted"] else None
     nodes, rng = list(theirs.nodes), random.Random(seed)
     for source in rng.sample(nodes, 6):
@@ -221,7 +201,7 @@ def test_paths_match_networkx(cls, seed):
 @pytest.mark.parametrize("seed", range(5))
 def test_orders_and_components_match_networkx(cls, seed):
     directed = KINDS[cls]["directed"]
-    ours, theirs = random_graphs(cls, seed, edges=50 + 15 * seed)
+    ours, theirs = random_pair(cls, seed, edges=50 + 15 * seed)
     weak = nx.weakly_connected_components(theirs) if directed else nx.connected_components(theirs)
     found = ours.components()
     # Ids follow insertion order, so the rule "insertion order within, first node across" is sortedness.
@@ -232,7 +212,7 @@ def test_orders_and_components_match_networkx(cls, seed):
     acyclic = nx.is_directed_acyclic_graph(theirs)
     expected = ("ok", list(nx.lexicographical_topological_sort(theirs))) if acyclic else (ValueError, CYCLE)
     assert outcome(ours.topological_order) == expected
-    dag, theirs_dag = random_graphs(cls, seed, edges=200, dag=True)
+    dag, theirs_dag = random_pair(cls, seed, edges=200, dag=True)
     order = dag.topological_order()
     assert order == list(nx.lexicographical_topological_sort(theirs_dag))
     assert all(order.index(u) < order.index(v) for u, v in theirs_dag.edges)

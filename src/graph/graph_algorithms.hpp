@@ -158,16 +158,17 @@ template <class Edges>
 std::vector<std::uint32_t> strong_labels(std::size_t slots, const std::vector<std::uint32_t> &order, Edges &&edges_of) {
     // A snapshot of the edges as one flat array gives the frames a position to
     // resume from, whatever the core's adjacency layout.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> range(slots);
+    // Positions are 64-bit: only a node's own edges are bounded by 32 bits.
+    std::vector<std::pair<std::size_t, std::size_t>> range(slots);
     std::vector<std::uint32_t> targets;
     for (std::uint32_t slot : order) {
-        range[slot].first = static_cast<std::uint32_t>(targets.size());
+        range[slot].first = targets.size();
         edges_of(slot, [&](std::uint32_t v, auto) { targets.push_back(v); });
-        range[slot].second = static_cast<std::uint32_t>(targets.size());
+        range[slot].second = targets.size();
     }
     // index 0 means unvisited; a visited node without a label is on the stack.
     std::vector<std::uint32_t> index(slots, 0), low(slots), label(slots, no_slot), stack;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> frames;
+    std::vector<std::pair<std::uint32_t, std::size_t>> frames;
     std::uint32_t counter = 0, labels = 0;
     auto enter = [&](std::uint32_t v) {
         index[v] = low[v] = ++counter;
