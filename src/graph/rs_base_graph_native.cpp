@@ -32,6 +32,7 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::has_path>("has_path", {"x", "y"})
     .method<&BaseGraph::is_empty>("is_empty")
     .method<&BaseGraph::node_count>("node_coutn")
-    .method<&BaseGraph::clear>("clear");
+    .method<&BaseGraph::clear>("clear")
+    .repr<&BaseGraph::sizing>();
 
 }  // namespace morvena

@@ -44,6 +44,7 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::edge_count>("edge_count")
     .method<&Digraph::node_count>("node_count")
     .method<&Digraph::transpose>("transpose")
-    .method<&Digraph::has_cycle>("has_cycle");
+    .method<&Digraph::has_cycle>("has_cycle")
+    .repr<&Digraph::sizing>();
 
 }  // namespace morvena

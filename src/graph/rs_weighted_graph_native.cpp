@@ -36,6 +36,7 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::neighbours>("neighbours", {"index"})
     .method<&WeightedGraph::weighted_degree>("weighted_degree", {"id"})
     .method<&WeightedGraph::node_count>("node_count")
-    .method<&WeightedGraph::density>("density");
+    .method<&WeightedGraph::density>("density")
+    .repr<&WeightedGraph::sizing>();
 
 }  // namespace morvena
