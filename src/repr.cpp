@@ -7,34 +7,47 @@ namespace morvena {
 
 namespace {
 
-Ref type_name(PyObject *self) { return checked(PyType_GetName(Py_TYPE(self))); }
+// The pieces of one repr, joined once at the end: a format call per element
+// would cost more than the element reprs themselves.
+class Pieces {
+public:
+    void add(PyObject *piece) {
+        if (PyList_Append(list_.get(), piece) < 0) throw_python_error();
+    }
+    void add_repr(PyObject *obj) { add(checked(PyObject_Repr(obj)).get()); }
+    Ref text() const {
+        Ref empty = checked(PyUnicode_FromStringAndSize("", 0));
+        return checked(PyUnicode_Join(empty.get(), list_.get()));
+    }
+
+private:
+    Ref list_ = checked(PyList_New(0));
+};
+
+Ref text(const char *s) { return checked(PyUnicode_FromString(s)); }
 
 Ref wrapped(PyObject *self, PyObject *inner) {
-    Ref name = type_name(self);
+    Ref name = checked(PyType_GetName(Py_TYPE(self)));
     return checked(PyUnicode_FromFormat("%U(%U)", name.get(), inner));
-}
-
-Ref joined(const std::vector<Ref> &parts, const char *open, const char *close) {
-    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(parts.size())));
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), parts[i].clone().release());
-    Ref separator = checked(PyUnicode_FromString(", "));
-    Ref body = checked(PyUnicode_Join(separator.get(), list.get()));
-    return checked(PyUnicode_FromFormat("%s%U%s", open, body.get(), close));
 }
 
 // The items come from the map's own listing, so each is an exact 2-tuple.
 Ref mapping_text(PyObject *items) {
-    std::vector<Ref> parts;
-    parts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items)));
+    Ref comma = text(", "), colon = text(": ");
+    Pieces pieces;
+    pieces.add(text("{").get());
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
         PyObject *pair = PyList_GET_ITEM(items, i);
         if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) throw_panic("map listing is not of pairs");
-        Ref key = checked(PyObject_Repr(PyTuple_GET_ITEM(pair, 0)));
-        Ref value = checked(PyObject_Repr(PyTuple_GET_ITEM(pair, 1)));
-        parts.push_back(checked(PyUnicode_FromFormat("%U: %U", key.get(), value.get())));
+        if (i > 0) pieces.add(comma.get());
+        // The list holds the pair, and the pair its key and value, while their
+        // reprs run, whatever those reprs do to the map.
+        pieces.add_repr(PyTuple_GET_ITEM(pair, 0));
+        pieces.add(colon.get());
+        pieces.add_repr(PyTuple_GET_ITEM(pair, 1));
     }
-    return joined(parts, "{", "}");
+    pieces.add(text("}").get());
+    return pieces.text();
 }
 
 }  // namespace
@@ -45,20 +58,18 @@ Ref repr_text(PyObject *self, Ref listing, ReprForm form) {
 }
 
 Ref repr_text(PyObject *self, const ReprFields &fields) {
-    std::vector<Ref> parts;
-    parts.reserve(fields.fields.size());
-    for (const auto &[name, value] : fields.fields) {
-        Ref number = std::visit([](auto n) { return to_python(n); }, value);
-        Ref text = checked(PyObject_Repr(number.get()));
-        parts.push_back(checked(PyUnicode_FromFormat("%s=%U", name, text.get())));
+    Ref comma = text(", ");
+    Pieces pieces;
+    for (std::size_t i = 0; i < fields.fields.size(); ++i) {
+        const auto &[name, value] = fields.fields[i];
+        if (i > 0) pieces.add(comma.get());
+        pieces.add(text(name).get());
+        pieces.add(text("=").get());
+        pieces.add_repr(std::visit([](auto n) { return to_python(n); }, value).get());
     }
-    Ref inner = joined(parts, "", "");
-    return wrapped(self, inner.get());
+    return wrapped(self, pieces.text().get());
 }
 
-Ref recursive_repr_text(PyObject *self) {
-    Ref dots = checked(PyUnicode_FromString("..."));
-    return wrapped(self, dots.get());
-}
+Ref recursive_repr_text(PyObject *self) { return wrapped(self, text("...").get()); }
 
 }  // namespace morvena
