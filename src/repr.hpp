@@ -59,7 +59,7 @@ PyObject *slot_repr(PyObject *self) noexcept {
         if (scope.recursive()) return recursive_repr_text(self).release();
         auto shown = [&] {
             SharedBorrow borrow(inst.borrow);
-            if constexpr (Empty != nullptr)
+            if constexpr (!std::is_null_pointer_v<decltype(Empty)>)
                 if ((inst.state.*Empty)()) return checked(PyList_New(0));
             return (inst.state.*Hook)();
         }();
