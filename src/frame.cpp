@@ -281,9 +281,13 @@ PyTypeObject *ClassDef::type() const {
     }
     // The method table and names must outlive the type, which lives until the
     // process ends: they are allocated once and never freed.
-    auto *methods = new PyMethodDef[rows_.size() + 1]();
+    auto *methods = new PyMethodDef[rows_.size() + 2]();
     for (std::size_t i = 0; i < rows_.size(); ++i)
         methods[i] = {rows_[i].name, rows_[i].function, rows_[i].flags, strdup(rows_[i].doc.c_str())};
+    // Every class is generic in what it stores: Stack[int] is a types.GenericAlias,
+    // as list[int] is, so annotations can be evaluated at runtime.
+    methods[rows_.size()] = {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+                             "See PEP 585"};
     std::vector<PyType_Slot> slots = {
         {Py_tp_base, &PyBaseObject_Type},
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc_)},

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "convert.hpp"
+#include "repr.hpp"
 
 #include <algorithm>
 #include <array>
@@ -386,6 +387,18 @@ public:
     PyClass &&getitem(const char *key) && {
         describe(method_signature<M>, "__getitem__", {key}, 1);
         return std::move(*this).slot(Py_mp_subscript, &slot_getitem<M>);
+    }
+    // repr() shows what the const member `M` returns: a listing (a list) or
+    // ReprFields. `Empty` names the emptiness test of a listing that raises
+    // when the structure is empty.
+    template <auto M, auto Empty = nullptr>
+    PyClass &&repr() && {
+        return std::move(*this).slot(Py_tp_repr, &slot_repr<T, M, Empty, ReprForm::listing>);
+    }
+    // repr() of a map: `M` lists its (key, value) pairs in their listing order.
+    template <auto M>
+    PyClass &&repr_mapping() && {
+        return std::move(*this).slot(Py_tp_repr, &slot_repr<T, M, nullptr, ReprForm::mapping>);
     }
 
 private:

@@ -1,4 +1,12 @@
-from typing import Any, Iterable, Sequence, final
+from types import GenericAlias
+from typing import Any, Generic, Iterable, Literal, Sequence, TypeVar, final, overload
+
+# Element, key, value and payload types. Every class except Trie (which holds
+# strs) is generic in what it stores: Stack[int], RhoodMap[str, int], Digraph[City].
+_T = TypeVar("_T")
+_K = TypeVar("_K")
+_V = TypeVar("_V")
+_P = TypeVar("_P")
 
 __all__ = [
     "LinkedList",
@@ -24,79 +32,85 @@ __all__ = [
 ]
 
 @final
-class LinkedList:
+class LinkedList(Generic[_T]):
     """List of Python objects addressed by 0-based index from the head.
 
     Both ends cost O(1); positional access walks from the nearer end.
     Index errors are ValueError; a negative index is an OverflowError.
     """
 
-    def __new__(cls) -> LinkedList: ...
-    def prepend(self, value: Any) -> None: ...
-    def append(self, value: Any) -> None: ...
-    def remove_head(self) -> Any:
+    def __new__(cls) -> LinkedList[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def prepend(self, value: _T) -> None: ...
+    def append(self, value: _T) -> None: ...
+    def remove_head(self) -> _T | None:
         """Removes and returns the first element, or None when empty."""
-    def insert(self, value: Any, index: int | None = ...) -> None:
+    def insert(self, value: _T, index: int | None = ...) -> None:
         """Inserts so that `value` ends up at `index` (default: at the end)."""
-    def get(self, index: int) -> Any: ...
-    def contains(self, value: Any) -> bool:
+    def get(self, index: int) -> _T: ...
+    def contains(self, value: _T) -> bool:
         """Equality scan from the head; a comparison that raises counts as unequal."""
-    def pop(self, index: int | None = ...) -> Any:
+    def pop(self, index: int | None = ...) -> _T:
         """Removes and returns the element at `index` (default: the last one)."""
-    def remove(self, index: int) -> Any:
+    def remove(self, index: int) -> _T | None:
         """Removes and returns the element at `index`, or None when out of range."""
-    def search(self, value: Any) -> int | None:
+    def search(self, value: _T) -> int | None:
         """Index of the first equal element from the head, or None."""
-    def update(self, value: Any, index: int) -> None: ...
-    def to_list(self) -> list[Any]:
+    def update(self, value: _T, index: int) -> None: ...
+    def to_list(self) -> list[_T]:
         """The elements from head to tail."""
     def size(self) -> int: ...
     def is_empty(self) -> bool: ...
     def clear(self) -> None: ...
 
 @final
-class Stack:
+class Stack(Generic[_T]):
     """Unbounded LIFO stack of Python objects; depth 0 is the top."""
 
-    def __new__(cls) -> Stack: ...
-    def push(self, value: Any) -> None: ...
-    def peek(self) -> Any:
+    def __new__(cls) -> Stack[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def push(self, value: _T) -> None: ...
+    def peek(self) -> _T | None:
         """The top element, or None when empty."""
-    def pop(self) -> Any:
+    def pop(self) -> _T | None:
         """Removes and returns the top element, or None when empty."""
     def size(self) -> int: ...
     def swap(self, index: int | None = ...) -> None:
         """Exchanges the top element with the one at depth `index` (default 1)."""
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan from the top; a comparison that raises counts as unequal."""
-    def copy(self) -> Stack: ...
+    def copy(self) -> Stack[_T]: ...
     def is_empty(self) -> bool: ...
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The elements from the top down."""
     def reverse(self) -> None: ...
-    def update_top(self, value: Any) -> None: ...
+    def update_top(self, value: _T) -> None: ...
     def clear(self) -> None: ...
-    def __copy__(self) -> Stack: ...
+    def __copy__(self) -> Stack[_T]: ...
     def __len__(self) -> int: ...
     def __contains__(self, key: object, /) -> bool: ...
 
 @final
-class ArrayStack:
+class ArrayStack(Generic[_T]):
     """LIFO stack in a growable array, index 0 the bottom; `size` limits it (0 or None: no limit)."""
 
-    def __new__(cls, size: int | None = ...) -> ArrayStack: ...
-    def push(self, value: Any) -> None:
+    def __new__(cls, size: int | None = ...) -> ArrayStack[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def push(self, value: _T) -> None:
         """Pushes on top; ValueError when the limit is reached."""
-    def pop(self) -> Any:
+    def pop(self) -> _T:
         """Removes and returns the top element; ValueError when empty."""
-    def peek(self) -> Any:
+    def peek(self) -> _T:
         """The top element; ValueError when empty."""
     def size(self) -> int: ...
     def swap(self, index: int) -> None:
         """Exchanges the element at array index `index` with the top one."""
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan from the bottom; a comparison that raises counts as unequal."""
-    def copy(self) -> ArrayStack:
+    def copy(self) -> ArrayStack[_T]:
         """Shallow copy with the same limit; ValueError when empty."""
     def is_empty(self) -> bool: ...
     def is_full(self) -> bool:
@@ -104,139 +118,157 @@ class ArrayStack:
     def top_index(self) -> int:
         """Array index of the top element; -1 when empty."""
     def reverse(self) -> None: ...
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The elements from the bottom up."""
-    def extend(self, iterable: list[Any]) -> None:
+    def extend(self, iterable: list[_T]) -> None:
         """Pushes a list's items in order; refused whole if they would exceed the limit."""
-    def update_top(self, value: Any) -> None: ...
+    def update_top(self, value: _T) -> None: ...
     def clear(self) -> None: ...
 
 @final
-class Queue:
+class Queue(Generic[_T]):
     """Unbounded FIFO queue; position 0 is the front (the oldest element)."""
 
-    def __new__(cls) -> Queue: ...
-    def enqueue(self, value: Any) -> None: ...
-    def dequeue(self) -> Any:
+    def __new__(cls) -> Queue[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def enqueue(self, value: _T) -> None: ...
+    def dequeue(self) -> _T:
         """Removes and returns the front element; IndexError when empty."""
-    def peek(self) -> Any:
+    def peek(self) -> _T | None:
         """The front element, or None when empty."""
     def size(self) -> int: ...
     def is_empty(self) -> bool: ...
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan from the front; a comparison that raises counts as unequal."""
-    def search(self, value: Any) -> int | None:
+    def search(self, value: _T) -> int | None:
         """Position of the first equal element from the front, or None."""
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The elements from front to back."""
-    def copy(self) -> Queue: ...
+    def copy(self) -> Queue[_T]: ...
     def clear(self) -> None: ...
-    def __copy__(self) -> Queue: ...
+    def __copy__(self) -> Queue[_T]: ...
     def __len__(self) -> int: ...
     def __bool__(self) -> bool: ...
     def __contains__(self, key: object, /) -> bool: ...
 
 @final
-class RingBuffer:
+class RingBuffer(Generic[_T]):
     """Fixed-size FIFO ring that overwrites its oldest element when full."""
 
-    def __new__(cls, size: int) -> RingBuffer: ...
-    def enqueue(self, value: Any) -> None:
+    def __new__(cls, size: int) -> RingBuffer[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def enqueue(self, value: _T) -> None:
         """Appends `value`; a full ring drops its oldest element, a ring of size 0 drops `value`."""
-    def dequeue(self) -> Any:
+    def dequeue(self) -> _T | None:
         """Removes and returns the oldest element, or None when empty."""
-    def peek(self) -> Any:
+    def peek(self) -> _T | None:
         """The oldest element, or None when empty."""
     def size(self) -> int: ...
     def capacity(self) -> int: ...
     def is_empty(self) -> bool: ...
     def is_full(self) -> bool: ...
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan from the oldest; a comparison that raises counts as unequal."""
-    def search(self, value: Any) -> int | None:
+    def search(self, value: _T) -> int | None:
         """Position (0 = oldest) of the first equal element, or None."""
-    def extend(self, iterable: Iterable[Any]) -> None:
+    def extend(self, iterable: Iterable[_T]) -> None:
         """Enqueues each item as it is produced; items taken before an iteration error stay."""
-    def update(self, index: int, value: Any) -> None:
+    def update(self, index: int, value: _T) -> None:
         """Replaces the element at position `index`; IndexError when out of range."""
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The elements from the oldest to the newest."""
-    def subarry(self) -> list[Any]:
+    def subarry(self) -> list[_T]:
         """Same as to_list."""
-    def copy(self) -> RingBuffer: ...
-    def __copy__(self) -> RingBuffer: ...
+    def copy(self) -> RingBuffer[_T]: ...
+    def __copy__(self) -> RingBuffer[_T]: ...
     def clear(self) -> None: ...
     def __len__(self) -> int: ...
     def __bool__(self) -> bool: ...
     def __contains__(self, key: object, /) -> bool: ...
-    def __getitem__(self, key: int, /) -> Any:
+    def __getitem__(self, key: int, /) -> _T:
         """The element at position `key` (0 = oldest)."""
 
 @final
-class CircularBuffer:
+class CircularBuffer(Generic[_T]):
     """Fixed-size FIFO ring that refuses new elements when full."""
 
-    def __new__(cls, size: int) -> CircularBuffer: ...
-    def enqueue(self, value: Any) -> None:
+    def __new__(cls, size: int) -> CircularBuffer[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def enqueue(self, value: _T) -> None:
         """Appends `value`; ValueError when the buffer is full."""
-    def dequeue(self) -> Any:
+    def dequeue(self) -> _T:
         """Removes and returns the oldest element; ValueError when empty."""
-    def peek(self) -> Any:
+    def peek(self) -> _T | None:
         """The oldest element, or None when empty."""
     def size(self) -> int: ...
     def capacity(self) -> int: ...
     def is_empty(self) -> bool: ...
     def is_full(self) -> bool: ...
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan from the oldest; a comparison that raises counts as unequal."""
-    def search(self, value: Any) -> int | None:
+    def search(self, value: _T) -> int | None:
         """Position (0 = oldest) of the first equal element, or None."""
-    def extend(self, iterable: Iterable[Any]) -> None:
+    def extend(self, iterable: Iterable[_T]) -> None:
         """Enqueues every item, or none of them when they do not all fit (ValueError)."""
-    def update(self, index: int, value: Any) -> None:
+    def update(self, index: int, value: _T) -> None:
         """Replaces the element at position `index`; ValueError when out of range."""
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The elements from the oldest to the newest."""
-    def subarray(self) -> list[Any]:
+    def subarray(self) -> list[_T]:
         """Same as to_list."""
-    def copy(self) -> CircularBuffer: ...
-    def __copy__(self) -> CircularBuffer: ...
+    def copy(self) -> CircularBuffer[_T]: ...
+    def __copy__(self) -> CircularBuffer[_T]: ...
     def clear(self) -> None: ...
     def __len__(self) -> int: ...
     def __bool__(self) -> bool: ...
     def __contains__(self, key: object, /) -> bool: ...
-    def __getitem__(self, key: int, /) -> Any:
+    def __getitem__(self, key: int, /) -> _T:
         """The element at position `key` (0 = oldest)."""
 
 @final
-class PriorityQueue:
+class PriorityQueue(Generic[_T]):
     """Binary min- or max-heap of values with signed 32-bit integer priorities."""
 
-    def __new__(cls, priority_type: str) -> PriorityQueue:
+    def __new__(cls, priority_type: str) -> PriorityQueue[_T]:
         """`priority_type` is "min" or "max", in any case."""
-    def enqueue(self, value: Any, priority: int) -> None: ...
-    def dequeue(self) -> Any:
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def enqueue(self, value: _T, priority: int) -> None: ...
+    def dequeue(self) -> _T:
         """Removes the top entry and returns its value."""
-    def peek(self, return_priority: bool | None = ...) -> Any:
+    @overload
+    def peek(self, return_priority: Literal[False] | None = ...) -> _T:
         """The top value, or (value, priority) when `return_priority` is true."""
+    @overload
+    def peek(self, return_priority: Literal[True]) -> tuple[_T, int]: ...
+    @overload
+    def peek(self, return_priority: bool | None = ...) -> _T | tuple[_T, int]: ...
     def is_empty(self) -> bool: ...
     def size(self) -> int: ...
     def is_min_heap(self) -> bool: ...
     def is_max_heap(self) -> bool: ...
-    def contains(self, value: Any) -> bool:
+    def contains(self, value: _T) -> bool:
         """Equality scan in array order; a comparison that raises counts as unequal."""
     def update_priority(self, index: int, priority: int) -> None:
         """Sets the priority of the entry at array position `index` and restores heap order."""
-    def search(self, value: Any) -> int:
+    def search(self, value: _T) -> int:
         """Array position of the first entry whose value equals `value`."""
-    def remove(self, index: int, return_priority: bool | None = ...) -> Any:
+    @overload
+    def remove(self, index: int, return_priority: Literal[False] | None = ...) -> _T:
         """Removes the entry at array position `index`; returns it as `peek` would."""
-    def extend(self, iterable: list[tuple[Any, int]]) -> None:
+    @overload
+    def remove(self, index: int, return_priority: Literal[True]) -> tuple[_T, int]: ...
+    @overload
+    def remove(self, index: int, return_priority: bool | None = ...) -> _T | tuple[_T, int]: ...
+    def extend(self, iterable: list[tuple[_T, int]]) -> None:
         """Enqueues (value, priority) tuples in order; those before a failing item stay."""
-    def to_list(self) -> list[tuple[Any, int]]:
+    def to_list(self) -> list[tuple[_T, int]]:
         """(value, priority) tuples in array order, not priority order."""
-    def copy(self) -> PriorityQueue: ...
-    def __copy__(self) -> PriorityQueue: ...
+    def copy(self) -> PriorityQueue[_T]: ...
+    def __copy__(self) -> PriorityQueue[_T]: ...
     def clear(self) -> None: ...
     def heapify_up(self, index: int) -> None:
         """Sifts the entry at `index` towards the top."""
@@ -247,72 +279,76 @@ class PriorityQueue:
     def __contains__(self, key: object, /) -> bool: ...
 
 @final
-class BinarySearchTree:
+class BinarySearchTree(Generic[_T]):
     """Unbalanced search tree ordered by rich comparison; equal values share a counted node."""
 
-    def __new__(cls, allow_duplicates: bool) -> BinarySearchTree: ...
-    def add(self, value: Any) -> None:
+    def __new__(cls, allow_duplicates: bool) -> BinarySearchTree[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def add(self, value: _T) -> None:
         """Inserts `value`; an equal value raises its count, or is ignored without duplicates."""
-    def remove(self, value: Any) -> Any:
+    def remove(self, value: _T) -> _T:
         """Removes one occurrence of a value equal to `value` and returns the stored object."""
     def prune(self) -> None:
         """Removes the nodes that are leaves at the time of the call."""
-    def peek_root(self) -> Any: ...
-    def contains(self, value: Any) -> bool: ...
-    def extend(self, iterable: list[Any]) -> None:
+    def peek_root(self) -> _T: ...
+    def contains(self, value: _T) -> bool: ...
+    def extend(self, iterable: list[_T]) -> None:
         """Adds the items in order; items added before a failing one stay."""
-    def min(self) -> Any: ...
-    def max(self) -> Any: ...
-    def at_depth(self, value: Any) -> int:
+    def min(self) -> _T: ...
+    def max(self) -> _T: ...
+    def at_depth(self, value: _T) -> int:
         """Depth of the node equal to `value`, the root being at depth 0."""
     def height(self) -> int:
         """Nodes on the longest root-to-leaf path, 0 when empty."""
     def size(self) -> int:
         """Stored values, duplicates included."""
     def is_empty(self) -> bool: ...
-    def inorder_list(self) -> list[Any]:
+    def inorder_list(self) -> list[_T]:
         """Values in ascending order; a value stands once per occurrence."""
-    def preorder_list(self) -> list[Any]:
+    def preorder_list(self) -> list[_T]:
         """Node, left subtree, right subtree."""
-    def postorder_list(self) -> list[Any]:
+    def postorder_list(self) -> list[_T]:
         """Left subtree, right subtree, node."""
-    def bfs_list(self) -> list[Any]:
+    def bfs_list(self) -> list[_T]:
         """Level order from the root, each level left to right."""
-    def copy(self) -> BinarySearchTree:
+    def copy(self) -> BinarySearchTree[_T]:
         """A tree of the same shape and counts sharing the stored objects."""
     def clear(self) -> None: ...
 
 @final
-class AVLTree:
+class AVLTree(Generic[_T]):
     """Height-balanced search tree ordered by rich comparison; equal values share a counted node."""
 
-    def __new__(cls, allow_duplicates: bool) -> AVLTree: ...
-    def add(self, value: Any) -> None:
+    def __new__(cls, allow_duplicates: bool) -> AVLTree[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def add(self, value: _T) -> None:
         """Inserts `value`; an equal value raises its count, or is ignored without duplicates."""
-    def remove(self, value: Any) -> Any:
+    def remove(self, value: _T) -> _T:
         """Removes one occurrence of a value equal to `value` and returns the stored object."""
-    def peek_root(self) -> Any: ...
-    def contains(self, value: Any) -> bool: ...
-    def extend(self, iterable: list[Any]) -> None:
+    def peek_root(self) -> _T: ...
+    def contains(self, value: _T) -> bool: ...
+    def extend(self, iterable: list[_T]) -> None:
         """Adds the items in order; items added before a failing one stay."""
-    def min(self) -> Any: ...
-    def max(self) -> Any: ...
-    def at_depth(self, value: Any) -> int:
+    def min(self) -> _T: ...
+    def max(self) -> _T: ...
+    def at_depth(self, value: _T) -> int:
         """Depth of the node equal to `value`, the root being at depth 0."""
     def height(self) -> int:
         """Nodes on the longest root-to-leaf path; raises when empty."""
     def size(self) -> int:
         """Stored values, duplicates included."""
     def is_empty(self) -> bool: ...
-    def inorder_list(self) -> list[Any]:
+    def inorder_list(self) -> list[_T]:
         """Values in ascending order; a value stands once per occurrence."""
-    def preorder_list(self) -> list[Any]:
+    def preorder_list(self) -> list[_T]:
         """Node, left subtree, right subtree."""
-    def postorder_list(self) -> list[Any]:
+    def postorder_list(self) -> list[_T]:
         """Left subtree, right subtree, node."""
-    def bfs_list(self) -> list[Any]:
+    def bfs_list(self) -> list[_T]:
         """Level order from the root, each level left to right."""
-    def copy(self) -> AVLTree:
+    def copy(self) -> AVLTree[_T]:
         """A tree of the same shape and counts sharing the stored objects."""
     def clear(self) -> None: ...
 
@@ -321,6 +357,8 @@ class Trie:
     """Prefix tree of strs, one edge per code point; listings are in code-point order."""
 
     def __new__(cls) -> Trie: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
     def insert(self, value: str) -> None: ...
     def remove(self, word: str) -> None:
         """Removes the word and the nodes that no longer lead to any word."""
@@ -347,29 +385,31 @@ class Trie:
     def clear(self) -> None: ...
 
 @final
-class VaskMap:
+class VaskMap(Generic[_K, _V]):
     """Bounded cuckoo map: two tables of capacity // bucket_size buckets (defaults 1024 and 4)."""
 
-    def __new__(cls, capacity: int | None = ..., bucket_size: int | None = ...) -> VaskMap: ...
-    def insert(self, key: Any, value: Any) -> bool:
+    def __new__(cls, capacity: int | None = ..., bucket_size: int | None = ...) -> VaskMap[_K, _V]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, key: _K, value: _V) -> bool:
         """False when an equal key is stored already; a full pair of buckets evicts through the first table."""
-    def remove(self, key: Any) -> Any:
+    def remove(self, key: _K) -> _V | None:
         """Removes by key hash (newest pair first) and returns the value, or None when absent."""
-    def get(self, key: Any) -> Any:
+    def get(self, key: _K) -> _V | None:
         """The value of the first equal key found, or None."""
-    def update(self, key: Any, new_value: Any) -> bool:
+    def update(self, key: _K, new_value: _V) -> bool:
         """Replaces the value of an equal key; False (and nothing added) when absent."""
-    def contains(self, key: Any) -> bool:
+    def contains(self, key: _K) -> bool:
         """True when a pair with the same key hash sits in one of the key's two buckets; no equality is run."""
-    def from_keys(self, iterable: Iterable[Any]) -> list[Any]:
+    def from_keys(self, iterable: Iterable[_K]) -> list[_V]:
         """The values found for the keys, in iteration order; missing keys and None values are skipped."""
-    def keys(self) -> list[Any]:
+    def keys(self) -> list[_K]:
         """First-table buckets in order, then second-table buckets; each bucket in placement order."""
-    def values(self) -> list[Any]:
+    def values(self) -> list[_V]:
         """In the same order as keys()."""
-    def items(self) -> list[tuple[Any, Any]]:
+    def items(self) -> list[tuple[_K, _V]]:
         """(key, value) pairs in the same order as keys()."""
-    def copy(self) -> VaskMap:
+    def copy(self) -> VaskMap[_K, _V]:
         """A shallow copy with every pair in the same place."""
     def info(self) -> dict[str, Any]:
         """type, capacity, size, percentage, keys and values, in that order."""
@@ -381,29 +421,31 @@ class VaskMap:
     def clear(self) -> None: ...
 
 @final
-class RhoodMap:
+class RhoodMap(Generic[_K, _V]):
     """Fixed-capacity Robin Hood map (default capacity 1024); equal keys may be stored twice."""
 
-    def __new__(cls, capacity: int | None = ...) -> RhoodMap: ...
-    def insert(self, key: Any, value: Any) -> bool:
+    def __new__(cls, capacity: int | None = ...) -> RhoodMap[_K, _V]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, key: _K, value: _V) -> bool:
         """Always adds an entry, even beside an equal key; the newer entry is found first."""
-    def remove(self, key: Any) -> Any:
+    def remove(self, key: _K) -> _V:
         """Removes the first equal key on the probe path and returns its value."""
-    def get(self, key: Any) -> Any:
+    def get(self, key: _K) -> _V | None:
         """The value of the first equal key found, or None."""
-    def update(self, key: Any, new_value: Any) -> bool:
+    def update(self, key: _K, new_value: _V) -> bool:
         """Replaces the value of an equal key; False (and nothing added) when absent."""
-    def contains(self, key: Any) -> bool:
+    def contains(self, key: _K) -> bool:
         """True when an equal key lies on the probe path before a free slot."""
-    def from_keys(self, iterable: Iterable[Any]) -> list[Any]:
+    def from_keys(self, iterable: Iterable[_K]) -> list[_V]:
         """The values found for the keys, in iteration order; missing keys and None values are skipped."""
-    def keys(self) -> list[Any]:
+    def keys(self) -> list[_K]:
         """Slot order."""
-    def values(self) -> list[Any]:
+    def values(self) -> list[_V]:
         """In the same order as keys()."""
-    def items(self) -> list[tuple[Any, Any]]:
+    def items(self) -> list[tuple[_K, _V]]:
         """(key, value) pairs in the same order as keys()."""
-    def copy(self) -> RhoodMap:
+    def copy(self) -> RhoodMap[_K, _V]:
         """A shallow copy built by re-inserting the entries in slot order."""
     def info(self) -> dict[str, Any]:
         """type, capacity, size, percentage, keys and values, in that order."""
@@ -415,31 +457,35 @@ class RhoodMap:
     def clear(self) -> None: ...
 
 @final
-class BloomFilter:
+class BloomFilter(Generic[_T]):
     """Approximate membership over hash(item): an added item is always found, any
     other is found with about the probability given at construction."""
 
-    def __new__(cls, size: int, probability: float) -> BloomFilter:
+    def __new__(cls, size: int, probability: float) -> BloomFilter[_T]:
         """`size` is the expected item count; raises PanicException unless
         0 < probability < 1 and size > 0, MemoryError if the bits cannot be allocated."""
-    def add(self, item: Any) -> None: ...
-    def contains(self, item: Any) -> bool: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def add(self, item: _T) -> None: ...
+    def contains(self, item: _T) -> bool: ...
     def clear(self) -> None: ...
 
 @final
-class CuckooFilter:
+class CuckooFilter(Generic[_T]):
     """Approximate membership with deletion: a 16-bit fingerprint of hash(item) in
     one of two candidate buckets. An inserted item is found until it is deleted."""
 
     def __new__(
         cls, size: int | None = ..., bucket_size: int | None = ..., retries: int | None = ...
-    ) -> CuckooFilter:
+    ) -> CuckooFilter[_T]:
         """`size` buckets (default 100, ValueError for 0) of `bucket_size` slots
         (default 4); an insert may displace up to `retries` fingerprints (default 4)."""
-    def insert(self, item: Any) -> bool:
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, item: _T) -> bool:
         """Stores one more copy of the fingerprint; False (nothing changed) when no slot is found."""
-    def contains(self, item: Any) -> bool: ...
-    def delete(self, item: Any) -> bool:
+    def contains(self, item: _T) -> bool: ...
+    def delete(self, item: _T) -> bool:
         """Removes one copy of the fingerprint; False when there is none."""
     def len(self) -> int:
         """Number of stored fingerprints."""
@@ -449,7 +495,7 @@ class CuckooFilter:
     def clear(self) -> None: ...
 
 @final
-class Flatlist:
+class Flatlist(Generic[_T]):
     """Python objects in ascending order (by their own <, ==, >), duplicates allowed.
 
     A comparison that raises counts as false; when none of <, ==, > holds the two
@@ -457,48 +503,52 @@ class Flatlist:
     several equal payloads `get` returns.
     """
 
-    def __new__(cls, num_list: int | None = ..., probability: float | None = ...) -> Flatlist: ...
-    def insert(self, payload: Any) -> bool:
+    def __new__(cls, num_list: int | None = ..., probability: float | None = ...) -> Flatlist[_T]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, payload: _T) -> bool:
         """Inserts before the equal payload the binary search lands on; raises
         ValueError when num_list is 0 or a height cannot be drawn from probability."""
-    def remove(self, key: Any) -> Any:
+    def remove(self, key: _T) -> _T:
         """Removes every payload equal to `key`; returns the last of them."""
-    def contains(self, key: Any) -> bool: ...
-    def get(self, key: Any) -> Any:
+    def contains(self, key: _T) -> bool: ...
+    def get(self, key: _T) -> _T | None:
         """A stored payload equal to `key`, or None."""
-    def update(self, key: Any, new_value: Any) -> bool:
+    def update(self, key: _T, new_value: _T) -> bool:
         """Removes every payload equal to `key` (if any), then inserts `new_value`."""
-    def extend(self, items: Sequence[Any]) -> bool:
+    def extend(self, items: Sequence[_T]) -> bool:
         """Inserts the items in order; those inserted before a failure stay."""
-    def index_of(self, key: Any) -> int:
+    def index_of(self, key: _T) -> int:
         """The position of the first payload equal to `key`."""
-    def to_list(self) -> list[Any]:
+    def to_list(self) -> list[_T]:
         """The payloads in ascending order."""
-    def peek_first(self) -> Any: ...
-    def peek_last(self) -> Any: ...
-    def pop_first(self) -> Any: ...
-    def pop_last(self) -> Any: ...
-    def merge(self, other: Flatlist) -> bool:
+    def peek_first(self) -> _T: ...
+    def peek_last(self) -> _T: ...
+    def pop_first(self) -> _T: ...
+    def pop_last(self) -> _T: ...
+    def merge(self, other: Flatlist[_T]) -> bool:
         """Inserts every payload of `other`, in its order; `other` is unchanged."""
     def size(self) -> int: ...
     def is_empty(self) -> bool: ...
     def clear(self) -> None: ...
 
 @final
-class BaseGraph:
+class BaseGraph(Generic[_P]):
     """Undirected graph of payloads; self-loops allowed, no parallel edges."""
 
-    def __new__(cls) -> BaseGraph: ...
-    def insert(self, item: Any) -> bool:
+    def __new__(cls) -> BaseGraph[_P]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, item: _P) -> bool:
         """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
-    def remove(self, key: int) -> Any:
+    def remove(self, key: int) -> _P:
         """Removes node `key` with its edges and returns its payload; costs the node's edges."""
-    def extract(self, key: int) -> Any: ...
+    def extract(self, key: int) -> _P: ...
     def keys(self) -> list[int]:
         """Node ids in insertion order (ascending)."""
     def contains(self, key: int) -> bool: ...
-    def update(self, item: Any, index: int) -> None: ...
-    def edges(self) -> list[tuple[int, Any]]:
+    def update(self, item: _P, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, _P]]:
         """(id, payload) per node in insertion order; edges themselves are not listed."""
     def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
         """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
@@ -527,20 +577,22 @@ class BaseGraph:
         """Connected components: ids in insertion order, components ordered by their first node."""
 
 @final
-class Digraph:
+class Digraph(Generic[_P]):
     """Directed graph of payloads; edges run from `from_id` to `to_id`, no self-loops."""
 
-    def __new__(cls) -> Digraph: ...
-    def insert(self, item: Any) -> bool:
+    def __new__(cls) -> Digraph[_P]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, item: _P) -> bool:
         """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
-    def remove(self, key: int) -> Any:
+    def remove(self, key: int) -> _P:
         """Removes node `key` with its edges and returns its payload; costs the node's edges."""
-    def extract(self, key: int) -> Any: ...
+    def extract(self, key: int) -> _P: ...
     def keys(self) -> list[int]:
         """Node ids in insertion order (ascending)."""
     def contains(self, key: int) -> bool: ...
-    def update(self, item: Any, index: int) -> None: ...
-    def edges(self) -> list[tuple[int, Any]]:
+    def update(self, item: _P, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, _P]]:
         """(id, payload) per node in insertion order; edges themselves are not listed."""
     def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
         """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
@@ -560,7 +612,7 @@ class Digraph:
     def edge_count(self) -> int:
         """Number of directed edges."""
     def node_count(self) -> int: ...
-    def transpose(self) -> Digraph:
+    def transpose(self) -> Digraph[_P]:
         """A new graph with every edge reversed, the same ids, payloads and next id."""
     def has_cycle(self) -> bool: ...
     def shortest_path(self, x: int, y: int) -> list[int] | None:
@@ -577,20 +629,22 @@ class Digraph:
         """Strongly connected components, ordered as components() orders its own."""
 
 @final
-class WeightedGraph:
+class WeightedGraph(Generic[_P]):
     """Undirected graph with float edge weights, stored unchanged."""
 
-    def __new__(cls) -> WeightedGraph: ...
-    def insert(self, item: Any) -> bool:
+    def __new__(cls) -> WeightedGraph[_P]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, item: _P) -> bool:
         """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
-    def remove(self, key: int) -> Any:
+    def remove(self, key: int) -> _P:
         """Removes node `key` with its edges and returns its payload; costs the node's edges."""
-    def extract(self, key: int) -> Any: ...
+    def extract(self, key: int) -> _P: ...
     def keys(self) -> list[int]:
         """Node ids in insertion order (ascending)."""
     def contains(self, key: int) -> bool: ...
-    def update(self, item: Any, index: int) -> None: ...
-    def edges(self) -> list[tuple[int, Any]]:
+    def update(self, item: _P, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, _P]]:
         """(id, payload) per node in insertion order; edges themselves are not listed."""
     def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
         """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
@@ -626,20 +680,22 @@ class WeightedGraph:
         """Connected components: ids in insertion order, components ordered by their first node."""
 
 @final
-class WeightedDigraph:
+class WeightedDigraph(Generic[_P]):
     """Directed graph with float edge weights; edges run from `from_id` to `to_id`, self-loops allowed."""
 
-    def __new__(cls) -> WeightedDigraph: ...
-    def insert(self, item: Any) -> bool:
+    def __new__(cls) -> WeightedDigraph[_P]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, item: _P) -> bool:
         """Adds a node holding `item` under the next id (1, 2, ...; reused only after clear); returns True."""
-    def remove(self, key: int) -> Any:
+    def remove(self, key: int) -> _P:
         """Removes node `key` with its edges and returns its payload; costs the node's edges."""
-    def extract(self, key: int) -> Any: ...
+    def extract(self, key: int) -> _P: ...
     def keys(self) -> list[int]:
         """Node ids in insertion order (ascending)."""
     def contains(self, key: int) -> bool: ...
-    def update(self, item: Any, index: int) -> None: ...
-    def edges(self) -> list[tuple[int, Any]]:
+    def update(self, item: _P, index: int) -> None: ...
+    def edges(self) -> list[tuple[int, _P]]:
         """(id, payload) per node in insertion order; edges themselves are not listed."""
     def bfs_list(self, start_id: int, return_value: bool | None = ...) -> list[Any]:
         """Breadth-first ids from `start_id` (or (id, payload) pairs when return_value is True); ties follow edge-addition order."""
@@ -666,7 +722,7 @@ class WeightedDigraph:
     def edge_count(self) -> int:
         """Number of directed edges."""
     def node_count(self) -> int: ...
-    def transpose(self) -> WeightedDigraph:
+    def transpose(self) -> WeightedDigraph[_P]:
         """A new graph with every edge reversed, the same ids, payloads and next id."""
     def has_cycle(self) -> bool: ...
     def shortest_path(self, to_id: int, from_id: int) -> list[int] | None:
@@ -683,7 +739,7 @@ class WeightedDigraph:
         """Strongly connected components, ordered as components() orders its own."""
 
 @final
-class HyperGraph:
+class HyperGraph(Generic[_P]):
     """Nodes with payloads under ids handed out from 1, and hyperedges named by
     strings joining sets of nodes.
 
@@ -691,16 +747,18 @@ class HyperGraph:
     created, an edge's members and a node's memberships in the order joined.
     """
 
-    def __new__(cls) -> HyperGraph: ...
-    def insert(self, payload: Any) -> bool:
+    def __new__(cls) -> HyperGraph[_P]: ...
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias: ...
+    def insert(self, payload: _P) -> bool:
         """Adds a node under the next id (1, 2, ...; reset only by clear)."""
-    def remove(self, key: int) -> Any:
+    def remove(self, key: int) -> _P:
         """Removes the node from the graph and from its hyperedges; returns its payload."""
-    def extract(self, key: int) -> Any:
+    def extract(self, key: int) -> _P:
         """The node's payload."""
     def keys(self) -> list[int]: ...
     def contains(self, key: int) -> bool: ...
-    def update(self, payload: Any, id: int) -> None: ...
+    def update(self, payload: _P, id: int) -> None: ...
     def add_edge(self, id: str, vertices: Sequence[int] | None = ...) -> None:
         """Creates a hyperedge over existing nodes (a vertex listed twice joins once)."""
     def remove_edge(self, id: str) -> bool:

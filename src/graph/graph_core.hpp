@@ -480,6 +480,8 @@ public:
 
     bool is_empty() const { return node_count_ == 0; }
     std::uint64_t node_count() const { return node_count_; }
+    // What repr() shows: the sizes, which unlike node_count/edge_count never raise.
+    ReprFields sizing() const { return {{{"nodes", node_count_}, {"edges", edge_count_}}}; }
 
     void clear() {
         if (node_count_ == 0) throw_value_error("Graph is already empty");

@@ -37,6 +37,7 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::shortest_path>("shortest_path", {"x", "y"})
     .method<&BaseGraph::distance>("distance", {"x", "y"})
     .method<&BaseGraph::distances>("distances", {"x"})
-    .method<&BaseGraph::components>("components");
+    .method<&BaseGraph::components>("components")
+    .repr<&BaseGraph::sizing>();
 
 }  // namespace morvena

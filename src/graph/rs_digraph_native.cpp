@@ -51,6 +51,7 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::distances>("distances", {"x"})
     .method<&Digraph::topological_order>("topological_order")
     .method<&Digraph::components>("components")
-    .method<&Digraph::strong_components>("strong_components");
+    .method<&Digraph::strong_components>("strong_components")
+    .repr<&Digraph::sizing>();
 
 }  // namespace morvena

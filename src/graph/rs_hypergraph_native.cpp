@@ -353,6 +353,10 @@ struct HyperGraph {
     }
 
     bool is_empty() const { return nodes.empty(); }
+    // What repr() shows: the sizes, which unlike node_count/edge_count never raise.
+    ReprFields sizing() const {
+        return {{{"nodes", std::uint64_t{nodes.size()}}, {"edges", std::uint64_t{edges.size()}}}};
+    }
 
     std::uint64_t node_count() const {
         need_nodes();
@@ -398,6 +402,7 @@ extern const ClassDef hypergraph_class = PyClass<HyperGraph>("HyperGraph")
                                              .method<&HyperGraph::is_empty>("is_empty")
                                              .method<&HyperGraph::node_count>("node_count")
                                              .method<&HyperGraph::edge_count>("edge_count")
-                                             .method<&HyperGraph::clear>("clear");
+                                             .method<&HyperGraph::clear>("clear")
+                                             .repr<&HyperGraph::sizing>();
 
 }  // namespace morvena

@@ -54,6 +54,7 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::distances>("distances", {"from_id"})
     .method<&WeightedDigraph::topological_order>("topological_order")
     .method<&WeightedDigraph::components>("components")
-    .method<&WeightedDigraph::strong_components>("strong_components");
+    .method<&WeightedDigraph::strong_components>("strong_components")
+    .repr<&WeightedDigraph::sizing>();
 
 }  // namespace morvena

@@ -41,6 +41,7 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::shortest_path>("shortest_path", {"x", "y"})
     .method<&WeightedGraph::distance>("distance", {"x", "y"})
     .method<&WeightedGraph::distances>("distances", {"x"})
-    .method<&WeightedGraph::components>("components");
+    .method<&WeightedGraph::components>("components")
+    .repr<&WeightedGraph::sizing>();
 
 }  // namespace morvena

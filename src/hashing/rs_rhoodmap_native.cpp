@@ -231,6 +231,7 @@ extern const ClassDef rhoodmap_class =
         .method<&RhoodMap::size>("size")
         .method<&RhoodMap::percentage>("percentage")
         .method<&RhoodMap::is_empty>("is_empty")
-        .method<&RhoodMap::clear>("clear");
+        .method<&RhoodMap::clear>("clear")
+        .repr_mapping<&RhoodMap::items>();
 
 }  // namespace morvena

@@ -300,6 +300,7 @@ extern const ClassDef vaskmap_class =
         .method<&VaskMap::size>("size")
         .method<&VaskMap::percentage>("percentage")
         .method<&VaskMap::is_empty>("is_empty")
-        .method<&VaskMap::clear>("clear");
+        .method<&VaskMap::clear>("clear")
+        .repr_mapping<&VaskMap::items>();
 
 }  // namespace morvena

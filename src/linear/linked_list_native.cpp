@@ -192,6 +192,7 @@ extern const ClassDef linked_list_class = PyClass<LinkedList>("LinkedList")
                                               .method<&LinkedList::to_list>("to_list")
                                               .method<&LinkedList::size>("size")
                                               .method<&LinkedList::is_empty>("is_empty")
-                                              .method<&LinkedList::clear>("clear");
+                                              .method<&LinkedList::clear>("clear")
+                                              .repr<&LinkedList::to_list>();
 
 }  // namespace morvena

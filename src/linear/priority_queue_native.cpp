@@ -222,6 +222,7 @@ extern const ClassDef priority_queue_class = PyClass<PriorityQueue>("PriorityQue
                                                  .method<&PriorityQueue::heapify_down>("heapify_down", {"index"})
                                                  .len<&PriorityQueue::size>()
                                                  .truth<&PriorityQueue::has_entries>()
-                                                 .contains<&PriorityQueue::contains>();
+                                                 .contains<&PriorityQueue::contains>()
+                                                 .repr<&PriorityQueue::to_list>();
 
 }  // namespace morvena

@@ -141,6 +141,7 @@ extern const ClassDef queue_class = PyClass<Queue>("Queue")
                                         .method<&Queue::copy>("__copy__")
                                         .len<&Queue::size>()
                                         .truth<&Queue::non_empty>()
-                                        .contains<&Queue::contains>();
+                                        .contains<&Queue::contains>()
+                                        .repr<&Queue::to_list>();
 
 }  // namespace morvena

@@ -145,7 +145,8 @@ PyClass<Ring<Tag>> ring_class(const char *name, const char *subarray_name) {
         .template len<&R::size>()
         .template truth<&R::size>()
         .template contains<&R::contains>()
-        .template getitem<&R::getitem>("index");
+        .template getitem<&R::getitem>("index")
+        .template repr<&R::to_list>();
 }
 
 }  // namespace morvena

@@ -105,6 +105,7 @@ extern const ClassDef array_stack_class = PyClass<ArrayStack>("ArrayStack")
                                               .method<&ArrayStack::to_list>("to_list")
                                               .method<&ArrayStack::extend>("extend", {"iterable"})
                                               .method<&ArrayStack::update_top>("update_top", {"value"})
-                                              .method<&ArrayStack::clear>("clear");
+                                              .method<&ArrayStack::clear>("clear")
+                                              .repr<&ArrayStack::to_list>();
 
 }  // namespace morvena

@@ -76,6 +76,7 @@ extern const ClassDef stack_class = PyClass<Stack>("Stack")
                                         .method<&Stack::clear>("clear")
                                         .method<&Stack::copy>("__copy__")
                                         .len<&Stack::size>()
-                                        .contains<&Stack::contains>();
+                                        .contains<&Stack::contains>()
+                                        .repr<&Stack::to_list>();
 
 }  // namespace morvena

@@ -78,6 +78,11 @@ struct BloomFilter {
 
     void clear() { bits.clear(); }
 
+    // What repr() shows: the derived sizing, the only state worth reading.
+    ReprFields sizing() const {
+        return {{{"bits", bit_count}, {"hashes", hash_count}, {"probability", probability}}};
+    }
+
     void check() const {
         if (bit_count == 0 || hash_count == 0 || bits.size() != bit_count)
             throw_panic("BloomFilter sizes disagree with its bit array");
@@ -118,6 +123,7 @@ extern const ClassDef bloom_filter_class = PyClass<BloomFilter>("BloomFilter")
                                                .init<std::uint64_t, double>({"size", "probability"})
                                                .method<&BloomFilter::add>("add", {"item"})
                                                .method<&BloomFilter::contains>("contains", {"item"})
-                                               .method<&BloomFilter::clear>("clear");
+                                               .method<&BloomFilter::clear>("clear")
+                                               .repr<&BloomFilter::sizing>();
 
 }  // namespace morvena

@@ -75,6 +75,11 @@ struct CuckooFilter {
         slots.resize(bucket_count * bucket_size);
     }
 
+    // What repr() shows: the sizing, under the constructor's parameter names.
+    ReprFields sizing() const {
+        return {{{"size", bucket_count}, {"bucket_size", bucket_size}, {"retries", retries}}};
+    }
+
     bool insert(PyObject *item) {
         Place at(item, *this);
         if (store(at.first) || store(at.second)) return true;
@@ -238,6 +243,7 @@ extern const ClassDef cuckoo_filter_class =
         .method<&CuckooFilter::len>("len")
         .method<&CuckooFilter::is_empty>("is_empty")
         .method<&CuckooFilter::load_factor>("load_factor")
-        .method<&CuckooFilter::clear>("clear");
+        .method<&CuckooFilter::clear>("clear")
+        .repr<&CuckooFilter::sizing>();
 
 }  // namespace morvena

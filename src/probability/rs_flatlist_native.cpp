@@ -724,6 +724,7 @@ extern const ClassDef flatlist_class = PyClass<Flatlist>("Flatlist")
                                            .method<&Flatlist::merge>("merge", {"other"})
                                            .method<&Flatlist::size>("size")
                                            .method<&Flatlist::is_empty>("is_empty")
-                                           .method<&Flatlist::clear>("clear");
+                                           .method<&Flatlist::clear>("clear")
+                                           .repr<&Flatlist::to_list>();
 
 }  // namespace morvena

@@ -219,6 +219,7 @@ extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .method<&AVLTree::postorder_list>("postorder_list")
                                            .method<&AVLTree::bfs_list>("bfs_list")
                                            .method<&AVLTree::copy>("copy")
-                                           .method<&AVLTree::clear>("clear");
+                                           .method<&AVLTree::clear>("clear")
+                                           .repr<&AVLTree::inorder_list, &AVLTree::is_empty>();
 
 }  // namespace morvena

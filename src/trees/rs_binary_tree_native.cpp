@@ -163,6 +163,7 @@ extern const ClassDef binary_search_tree_class =
         .method<&BinarySearchTree::postorder_list>("postorder_list")
         .method<&BinarySearchTree::bfs_list>("bfs_list")
         .method<&BinarySearchTree::copy>("copy")
-        .method<&BinarySearchTree::clear>("clear");
+        .method<&BinarySearchTree::clear>("clear")
+        .repr<&BinarySearchTree::inorder_list, &BinarySearchTree::is_empty>();
 
 }  // namespace morvena

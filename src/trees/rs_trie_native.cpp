@@ -557,6 +557,7 @@ extern const ClassDef trie_class = PyClass<Trie>("Trie")
                                        .method<&Trie::word_size>("word_size")
                                        .method<&Trie::is_empty>("is_empty")
                                        .method<&Trie::copy>("copy")
-                                       .method<&Trie::clear>("clear");
+                                       .method<&Trie::clear>("clear")
+                                       .repr<&Trie::words, &Trie::is_empty>();
 
 }  // namespace morvena
