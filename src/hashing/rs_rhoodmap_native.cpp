@@ -15,7 +15,7 @@
 // object, which is what keeps lookups in a large map from missing the cache twice.
 #include "elements.hpp"
 #include "hashing/native_key.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <cmath>
 #include <memory>
@@ -197,6 +197,65 @@ struct RhoodMap {
         release(std::move(old), cap);
     }
 
+    Ref init_args() const { return make_tuple(to_python(cap)); }
+
+    // The capacity, each entry's slot (packed words) and the keys and values in
+    // slot order. Slots are kept exactly: they decide listing orders, which of
+    // equal keys a lookup meets first, and where later entries land.
+    Ref state() const {
+        BytesBuilder positions(count * 8);
+        ListBuilder keys(count), values(count);
+        std::uint64_t at = 0;
+        for (std::uint64_t i = 0; i < cap; ++i) {
+            if (!slots[i].key) continue;
+            store_u64(positions.data() + 8 * at++, i);
+            keys.push(slots[i].key.clone());
+            values.push(slots[i].value.clone());
+        }
+        return make_tuple(to_python(cap), std::move(positions).finish(), std::move(keys).finish(),
+                          std::move(values).finish());
+    }
+
+    static RhoodMap from_state(const StateReader &state) {
+        state.fields(4);
+        std::uint64_t capacity = state.u64(0, "the capacity");
+        std::string_view positions = state.bytes(1, 8, "the positions");
+        std::vector<Ref> keys = state.items(state.field(2), "the keys");
+        std::vector<Ref> values = state.items(state.field(3), "the values");
+        std::uint64_t n = positions.size() / 8;
+        if (keys.size() != n || values.size() != n) state.invalid("the positions, keys and values differ in number");
+        for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint64_t position = load_u64(positions.data() + 8 * i);
+            if (position >= capacity || (i > 0 && position <= load_u64(positions.data() + 8 * (i - 1))))
+                state.invalid("the positions must ascend below the capacity");
+        }
+        RhoodMap out(capacity);
+        for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint64_t position = load_u64(positions.data() + 8 * i);
+            PyObject *key = keys[i].get();
+            Probe probe = probe_of(key, to_native_key(key));
+            std::uint64_t home = probe.hash % capacity;
+            std::uint64_t distance = position >= home ? position - home : position + (capacity - home);
+            out.slots[position] = Slot{std::move(keys[i]), std::move(values[i]), probe.hash, distance, probe.plain};
+        }
+        out.count = n;
+        // Lookups walk from home to the first free slot: an entry with a free
+        // slot before it on that walk could never be found again.
+        if (n < capacity) {
+            std::uint64_t free = 0;
+            while (out.slots[free].key) ++free;
+            std::uint64_t run = 0;
+            for (std::uint64_t step = 1, i = out.next(free); step <= capacity; ++step, i = out.next(i)) {
+                if (!out.slots[i].key) {
+                    run = 0;
+                    continue;
+                }
+                if (out.slots[i].distance >= ++run) state.invalid("an entry is out of reach of its lookups");
+            }
+        }
+        return out;
+    }
+
     void check() const {
         std::uint64_t occupied = 0;
         for (std::uint64_t i = 0; i < cap; ++i) {
@@ -231,6 +290,7 @@ extern const ClassDef rhoodmap_class =
         .method<&RhoodMap::size>("size")
         .method<&RhoodMap::percentage>("percentage")
         .method<&RhoodMap::is_empty>("is_empty")
-        .method<&RhoodMap::clear>("clear");
+        .method<&RhoodMap::clear>("clear")
+        .pickle<&RhoodMap::state, &RhoodMap::from_state>();
 
 }  // namespace morvena
