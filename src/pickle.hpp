@@ -6,6 +6,8 @@
 // pickle's memo (and copy.deepcopy's) resolves shared and self-referencing
 // elements, a structure that contains itself included. Constructor arguments
 // come from an optional `init_args()`; without it the class is called bare.
+// The state hook is a const member or a function of a const state; the
+// restoring builder a function of a StateReader that returns a new state.
 //
 // A state is untrusted input (a pickle can come from anywhere): `from_state`
 // reads it through a StateReader, which checks every field's type and range,
@@ -17,6 +19,7 @@
 
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace morvena {
@@ -121,7 +124,7 @@ PyObject *slot_reduce(PyObject *self, PyObject *) noexcept {
             args = inst.state.init_args();
         else
             args = checked(PyTuple_New(0));
-        Ref state = (inst.state.*State)();
+        Ref state = std::invoke(State, std::as_const(inst.state));
         // A subclass defined in Python is found by pickle under its own name.
         if (Py_TYPE(self) != class_type<T>)
             return make_tuple(Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(self))), std::move(args),

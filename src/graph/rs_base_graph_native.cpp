@@ -1,7 +1,7 @@
 // BaseGraph: the undirected, unweighted graph of Python payloads under
 // graph-assigned ids. Self-loops are allowed and stored once; there are no
 // parallel edges. All of it is the shared graph core; this file names it.
-#include "graph/graph_core.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -32,6 +32,7 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::has_path>("has_path", {"x", "y"})
     .method<&BaseGraph::is_empty>("is_empty")
     .method<&BaseGraph::node_count>("node_coutn")
-    .method<&BaseGraph::clear>("clear");
+    .method<&BaseGraph::clear>("clear")
+    .pickle<&graph::graph_state<BaseGraph>, &graph::graph_from_state<BaseGraph>>();
 
 }  // namespace morvena

@@ -1,7 +1,7 @@
 // Digraph: the directed, unweighted graph. An edge runs from `from_id` to
 // `to_id`; self-loops are refused, opposite edges are independent. Adds the
 // transpose and the cycle test to the shared graph core.
-#include "graph/graph_core.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -44,6 +44,7 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::edge_count>("edge_count")
     .method<&Digraph::node_count>("node_count")
     .method<&Digraph::transpose>("transpose")
-    .method<&Digraph::has_cycle>("has_cycle");
+    .method<&Digraph::has_cycle>("has_cycle")
+    .pickle<&graph::graph_state<Digraph>, &graph::graph_from_state<Digraph>>();
 
 }  // namespace morvena

@@ -1,7 +1,7 @@
 // WeightedDigraph: the directed graph whose edges carry a float weight, stored
 // unchanged. An edge runs from `from_id` to `to_id`; self-loops are allowed
 // (and are cycles), opposite edges are independent with their own weights.
-#include "graph/graph_core.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -47,6 +47,7 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::node_count>("node_count")
     .method<&WeightedDigraph::density>("density")
     .method<&WeightedDigraph::transpose>("transpose")
-    .method<&WeightedDigraph::has_cycle>("has_cycle");
+    .method<&WeightedDigraph::has_cycle>("has_cycle")
+    .pickle<&graph::graph_state<WeightedDigraph>, &graph::graph_from_state<WeightedDigraph>>();
 
 }  // namespace morvena

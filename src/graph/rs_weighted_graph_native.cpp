@@ -1,7 +1,7 @@
 // WeightedGraph: the undirected graph whose edges carry a float weight, stored
 // unchanged (NaN, infinities and negatives included) and kept equal in both
 // directions. The shared graph core with weights.
-#include "graph/graph_core.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -36,6 +36,7 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::neighbours>("neighbours", {"index"})
     .method<&WeightedGraph::weighted_degree>("weighted_degree", {"id"})
     .method<&WeightedGraph::node_count>("node_count")
-    .method<&WeightedGraph::density>("density");
+    .method<&WeightedGraph::density>("density")
+    .pickle<&graph::graph_state<WeightedGraph>, &graph::graph_from_state<WeightedGraph>>();
 
 }  // namespace morvena
