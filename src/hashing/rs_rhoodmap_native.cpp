@@ -197,20 +197,30 @@ struct RhoodMap {
         release(std::move(old), cap);
     }
 
-    Ref init_args() const { return make_tuple(to_python(cap)); }
+    // The state sets the capacity: an empty table is all the constructor need
+    // allocate before it is replaced.
+    Ref init_args() const { return make_tuple(to_python(std::uint64_t{0})); }
 
-    // The capacity, each entry's slot (packed words) and the keys and values in
-    // slot order. Slots are kept exactly: they decide listing orders, which of
-    // equal keys a lookup meets first, and where later entries land.
+    // The capacity, each entry's slot (packed words) and the keys and values,
+    // entry by entry in the order of the keys' addresses (see by_address).
+    // Slots are kept exactly: they decide listing orders, which of equal keys a
+    // lookup meets first, and where later entries land.
     Ref state() const {
+        struct Placed {
+            PyObject *key, *value;
+            std::uint64_t slot;
+        };
+        std::vector<Placed> placed;
+        placed.reserve(count);
+        for (std::uint64_t i = 0; i < cap; ++i)
+            if (slots[i].key) placed.push_back({slots[i].key.get(), slots[i].value.get(), i});
+        placed = by_address(std::move(placed), [](const Placed &p) { return p.key; });
         BytesBuilder positions(count * 8);
         ListBuilder keys(count), values(count);
-        std::uint64_t at = 0;
-        for (std::uint64_t i = 0; i < cap; ++i) {
-            if (!slots[i].key) continue;
-            store_u64(positions.data() + 8 * at++, i);
-            keys.push(slots[i].key.clone());
-            values.push(slots[i].value.clone());
+        for (std::uint64_t at = 0; at < count; ++at) {
+            store_u64(positions.data() + 8 * at, placed[at].slot);
+            keys.push_borrowed(placed[at].key);
+            values.push_borrowed(placed[at].value);
         }
         return make_tuple(to_python(cap), std::move(positions).finish(), std::move(keys).finish(),
                           std::move(values).finish());
@@ -224,14 +234,16 @@ struct RhoodMap {
         std::vector<Ref> values = state.items(state.field(3), "the values");
         std::uint64_t n = positions.size() / 8;
         if (keys.size() != n || values.size() != n) state.invalid("the positions, keys and values differ in number");
-        for (std::uint64_t i = 0; i < n; ++i) {
-            std::uint64_t position = load_u64(positions.data() + 8 * i);
-            if (position >= capacity || (i > 0 && position <= load_u64(positions.data() + 8 * (i - 1))))
-                state.invalid("the positions must ascend below the capacity");
-        }
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (load_u64(positions.data() + 8 * i) >= capacity) state.invalid("a position is past the capacity");
         RhoodMap out(capacity);
+        // The positions come in the keys' address order, so the slots are
+        // written all over the table: each is fetched a few entries ahead.
+        constexpr std::uint64_t ahead = 16;
         for (std::uint64_t i = 0; i < n; ++i) {
+            if (i + ahead < n) __builtin_prefetch(&out.slots[load_u64(positions.data() + 8 * (i + ahead))], 1);
             std::uint64_t position = load_u64(positions.data() + 8 * i);
+            if (out.slots[position].key) state.invalid("two entries share a slot");
             PyObject *key = keys[i].get();
             Probe probe = probe_of(key, to_native_key(key));
             std::uint64_t home = probe.hash % capacity;
