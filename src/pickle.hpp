@@ -155,11 +155,6 @@ PyObject *slot_reduce(PyObject *self, PyObject *) noexcept {
         else
             args = checked(PyTuple_New(0));
         Ref state = std::invoke(State, std::as_const(inst.state));
-        // A subclass defined in Python is found by pickle under its own name.
-        if (Py_TYPE(self) != class_type<T>)
-            return make_tuple(Ref::borrow(reinterpret_cast<PyObject *>(Py_TYPE(self))), std::move(args),
-                              std::move(state))
-                .release();
         return make_tuple(restore_function(), make_tuple(to_python(std::string_view(class_name_of<T>)), std::move(args)),
                           std::move(state))
             .release();
