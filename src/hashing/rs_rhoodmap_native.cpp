@@ -64,7 +64,14 @@ struct RhoodMap {
     // a finaliser that runs meanwhile sees a consistent map.
     static void release(std::unique_ptr<Slot[]> old, std::uint64_t n) noexcept {
         if (!old) return;
+        // The objects lie in hash order all over memory: each is fetched a few
+        // slots ahead of its release.
+        constexpr std::uint64_t ahead = 8;
         for (std::uint64_t i = 0; i < n; ++i) {
+            if (i + ahead < n && old[i + ahead].key) {
+                __builtin_prefetch(old[i + ahead].key.get(), 1);
+                __builtin_prefetch(old[i + ahead].value.get(), 1);
+            }
             old[i].key = nullptr;
             old[i].value = nullptr;
         }

@@ -83,7 +83,8 @@ struct Ring {
         for (std::uint64_t position = 0; position < old_count; ++position) slots[slot_of(old_head + position)] = Ref();
     }
 
-    Ref init_args() const { return make_tuple(to_python(capacity())); }
+    // The state sets the capacity: the constructor need allocate no slots.
+    Ref init_args() const { return make_tuple(to_python(std::uint64_t{0})); }
 
     // The capacity and the elements oldest first; like copy, only the logical
     // order is kept, the restored ring starting at slot 0.
@@ -91,9 +92,10 @@ struct Ring {
 
     static Ring from_state(const StateReader &state) {
         state.fields(2);
-        Ring out(state.u64(0, "the capacity"));
+        std::uint64_t capacity = state.u64(0, "the capacity");
         List items = state.list(1, "the elements");
-        if (static_cast<std::uint64_t>(items.size()) > out.capacity()) state.invalid("more elements than the capacity");
+        if (static_cast<std::uint64_t>(items.size()) > capacity) state.invalid("more elements than the capacity");
+        Ring out(capacity);
         for (Py_ssize_t i = 0; i < items.size(); ++i) out.push(Ref::borrow(items[i]));
         return out;
     }
