@@ -401,6 +401,11 @@ public:
         return std::move(*this).slot(Py_tp_repr, &slot_repr<T, M, nullptr, ReprForm::mapping>);
     }
 
+    // __reduce__ and __setstate__ from a state hook and a restoring builder
+    // (pickle.hpp, which the class's file includes).
+    template <auto State, auto Restore>
+    PyClass &&pickle() &&;
+
 private:
     PyClass &&slot(int id, auto *function) && {
         slots_.push_back({id, reinterpret_cast<void *>(function)});

@@ -753,6 +753,30 @@ public:
         if (indexed != index_.size()) fail("index size");
     }
 
+    // ---- saving and restoring (graph_pickle.hpp) ---------------------------
+
+    static constexpr bool is_directed = directed;
+    static constexpr bool is_weighted = weighted;
+
+    std::uint64_t next_id() const noexcept { return next_id_; }
+    // The next insert takes `id`, which is not below next_id(): ids only grow.
+    void skip_to_id(std::uint64_t id) noexcept { next_id_ = id; }
+
+    // node(id, payload) for each node in order, each followed by
+    // link(neighbour id, weight) for its edges (successors) in edge order.
+    template <class Node, class Link>
+    void each_node_and_link(Node &&node, Link &&link) const {
+        for_each_slot([&](std::uint32_t slot) {
+            node(nodes_[slot].id, nodes_[slot].payload.get());
+            adj_[slot].out.for_each([&](const Out &e) {
+                if constexpr (weighted)
+                    link(nodes_[e.slot].id, e.weight);
+                else
+                    link(nodes_[e.slot].id, 0.0);
+            });
+        });
+    }
+
 private:
     // ---- lookups and argument checks ----------------------------------------
 

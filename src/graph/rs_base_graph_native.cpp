@@ -3,6 +3,7 @@
 // parallel edges. All of it is the shared graph core; this file names it.
 #include "graph/graph_core.hpp"
 #include "graph/graph_algorithms.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -38,6 +39,7 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::distance>("distance", {"x", "y"})
     .method<&BaseGraph::distances>("distances", {"x"})
     .method<&BaseGraph::components>("components")
-    .repr<&BaseGraph::sizing>();
+    .repr<&BaseGraph::sizing>()
+    .pickle<&graph::graph_state<BaseGraph>, &graph::graph_from_state<BaseGraph>>();
 
 }  // namespace morvena

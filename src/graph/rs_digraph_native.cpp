@@ -3,6 +3,7 @@
 // transpose and the cycle test to the shared graph core.
 #include "graph/graph_core.hpp"
 #include "graph/graph_algorithms.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -52,6 +53,7 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::topological_order>("topological_order")
     .method<&Digraph::components>("components")
     .method<&Digraph::strong_components>("strong_components")
-    .repr<&Digraph::sizing>();
+    .repr<&Digraph::sizing>()
+    .pickle<&graph::graph_state<Digraph>, &graph::graph_from_state<Digraph>>();
 
 }  // namespace morvena

@@ -7,7 +7,7 @@
 // nodes as inserted, hyperedges as created, an edge's members and a node's
 // memberships in the order they were joined.
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <functional>
 #include <string>
@@ -375,6 +375,67 @@ struct HyperGraph {
         memberships = {};
         next_id = 1;
     }
+
+    // The next id, the (id, payload) nodes, the (name, member ids) hyperedges
+    // and the (id, edge names) memberships, each in its order.
+    Ref state() const {
+        std::vector<std::tuple<std::uint64_t, Ref>> node_list;
+        nodes.for_each([&](std::uint64_t id, const Ref &payload) { node_list.emplace_back(id, payload.clone()); });
+        std::vector<std::tuple<std::string, Ref>> edge_list;
+        edges.for_each([&](const std::string &name, const NodeSet &members) { edge_list.emplace_back(name, members.key_list()); });
+        std::vector<std::tuple<std::uint64_t, Ref>> joined_list;
+        memberships.for_each([&](std::uint64_t id, const EdgeSet &joined) { joined_list.emplace_back(id, joined.key_list()); });
+        return make_tuple(to_python(next_id), to_python(std::move(node_list)), to_python(std::move(edge_list)),
+                          to_python(std::move(joined_list)));
+    }
+
+    // Memberships must mirror the hyperedges' members exactly: each side is
+    // read on its own and the pairs are counted against each other.
+    static HyperGraph from_state(const StateReader &state) {
+        state.fields(4);
+        HyperGraph out;
+        out.next_id = state.u64(0, "the next id");
+        std::vector<Ref> node_list = state.items(state.field(1), "the nodes");
+        std::vector<Ref> edge_list = state.items(state.field(2), "the hyperedges");
+        std::vector<Ref> joined_list = state.items(state.field(3), "the memberships");
+        std::uint64_t previous = 0;
+        for (const Ref &item : node_list) {
+            PyObject *node = state.tuple(item.get(), 2, "a node");
+            std::uint64_t id = state.u64_of(PyTuple_GET_ITEM(node, 0), "a node id");
+            if (id <= previous || id >= out.next_id) state.invalid("the node ids must ascend from 1 below the next id");
+            previous = id;
+            out.nodes.insert(id, Ref::borrow(PyTuple_GET_ITEM(node, 1)));
+        }
+        std::uint64_t pairs = 0;
+        for (const Ref &item : edge_list) {
+            PyObject *edge = state.tuple(item.get(), 2, "a hyperedge");
+            std::string name(state.text(PyTuple_GET_ITEM(edge, 0), "a hyperedge name"));
+            NodeSet members;
+            for (const Ref &member : state.items(PyTuple_GET_ITEM(edge, 1), "a hyperedge's members")) {
+                std::uint64_t id = state.u64_of(member.get(), "a member id");
+                if (!out.nodes.contains(id)) state.invalid("a hyperedge names a missing node");
+                if (!members.insert(id, Unit{})) state.invalid("a hyperedge names a node twice");
+                ++pairs;
+            }
+            if (!out.edges.insert(std::move(name), std::move(members))) state.invalid("two hyperedges share a name");
+        }
+        for (const Ref &item : joined_list) {
+            PyObject *entry = state.tuple(item.get(), 2, "a membership");
+            std::uint64_t id = state.u64_of(PyTuple_GET_ITEM(entry, 0), "a node id");
+            EdgeSet joined;
+            for (const Ref &edge : state.items(PyTuple_GET_ITEM(entry, 1), "a node's hyperedges")) {
+                std::string_view name = state.text(edge.get(), "a hyperedge name");
+                const NodeSet *members = out.edges.find(name);
+                if (!members || !members->contains(id)) state.invalid("a membership has no hyperedge member behind it");
+                if (!joined.insert(std::string(name), Unit{})) state.invalid("a node joins a hyperedge twice");
+                if (pairs-- == 0) state.invalid("more memberships than hyperedge members");
+            }
+            if (joined.empty()) state.invalid("a node without hyperedges has a memberships entry");
+            if (!out.memberships.insert(id, std::move(joined))) state.invalid("a node has two memberships entries");
+        }
+        if (pairs != 0) state.invalid("a hyperedge member has no membership behind it");
+        return out;
+    }
 };
 
 extern const ClassDef hypergraph_class = PyClass<HyperGraph>("HyperGraph")
@@ -403,6 +464,7 @@ extern const ClassDef hypergraph_class = PyClass<HyperGraph>("HyperGraph")
                                              .method<&HyperGraph::node_count>("node_count")
                                              .method<&HyperGraph::edge_count>("edge_count")
                                              .method<&HyperGraph::clear>("clear")
-                                             .repr<&HyperGraph::sizing>();
+                                             .repr<&HyperGraph::sizing>()
+                                             .pickle<&HyperGraph::state, &HyperGraph::from_state>();
 
 }  // namespace morvena

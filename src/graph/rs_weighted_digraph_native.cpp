@@ -3,6 +3,7 @@
 // (and are cycles), opposite edges are independent with their own weights.
 #include "graph/graph_core.hpp"
 #include "graph/graph_algorithms.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -55,6 +56,7 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::topological_order>("topological_order")
     .method<&WeightedDigraph::components>("components")
     .method<&WeightedDigraph::strong_components>("strong_components")
-    .repr<&WeightedDigraph::sizing>();
+    .repr<&WeightedDigraph::sizing>()
+    .pickle<&graph::graph_state<WeightedDigraph>, &graph::graph_from_state<WeightedDigraph>>();
 
 }  // namespace morvena

@@ -3,6 +3,7 @@
 // directions. The shared graph core with weights.
 #include "graph/graph_core.hpp"
 #include "graph/graph_algorithms.hpp"
+#include "graph/graph_pickle.hpp"
 
 namespace morvena {
 
@@ -42,6 +43,7 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::distance>("distance", {"x", "y"})
     .method<&WeightedGraph::distances>("distances", {"x"})
     .method<&WeightedGraph::components>("components")
-    .repr<&WeightedGraph::sizing>();
+    .repr<&WeightedGraph::sizing>()
+    .pickle<&graph::graph_state<WeightedGraph>, &graph::graph_from_state<WeightedGraph>>();
 
 }  // namespace morvena

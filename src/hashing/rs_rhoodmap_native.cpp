@@ -15,7 +15,7 @@
 // object, which is what keeps lookups in a large map from missing the cache twice.
 #include "elements.hpp"
 #include "hashing/native_key.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <cmath>
 #include <memory>
@@ -64,7 +64,14 @@ struct RhoodMap {
     // a finaliser that runs meanwhile sees a consistent map.
     static void release(std::unique_ptr<Slot[]> old, std::uint64_t n) noexcept {
         if (!old) return;
+        // The objects lie in hash order all over memory: each is fetched a few
+        // slots ahead of its release.
+        constexpr std::uint64_t ahead = 8;
         for (std::uint64_t i = 0; i < n; ++i) {
+            if (i + ahead < n && old[i + ahead].key) {
+                __builtin_prefetch(old[i + ahead].key.get(), 1);
+                __builtin_prefetch(old[i + ahead].value.get(), 1);
+            }
             old[i].key = nullptr;
             old[i].value = nullptr;
         }
@@ -197,6 +204,77 @@ struct RhoodMap {
         release(std::move(old), cap);
     }
 
+    // The state sets the capacity: an empty table is all the constructor need
+    // allocate before it is replaced.
+    Ref init_args() const { return make_tuple(to_python(std::uint64_t{0})); }
+
+    // The capacity, each entry's slot (packed words) and the keys and values,
+    // entry by entry in the order of the keys' addresses (see by_address).
+    // Slots are kept exactly: they decide listing orders, which of equal keys a
+    // lookup meets first, and where later entries land.
+    Ref state() const {
+        struct Placed {
+            PyObject *key, *value;
+            std::uint64_t slot;
+        };
+        std::vector<Placed> placed;
+        placed.reserve(count);
+        for (std::uint64_t i = 0; i < cap; ++i)
+            if (slots[i].key) placed.push_back({slots[i].key.get(), slots[i].value.get(), i});
+        placed = by_address(std::move(placed), [](const Placed &p) { return p.key; });
+        BytesBuilder positions(count * 8);
+        ListBuilder keys(count), values(count);
+        for (std::uint64_t at = 0; at < count; ++at) {
+            store_u64(positions.data() + 8 * at, placed[at].slot);
+            keys.push_borrowed(placed[at].key);
+            values.push_borrowed(placed[at].value);
+        }
+        return make_tuple(to_python(cap), std::move(positions).finish(), std::move(keys).finish(),
+                          std::move(values).finish());
+    }
+
+    static RhoodMap from_state(const StateReader &state) {
+        state.fields(4);
+        std::uint64_t capacity = state.u64(0, "the capacity");
+        std::string_view positions = state.bytes(1, 8, "the positions");
+        std::vector<Ref> keys = state.items(state.field(2), "the keys");
+        std::vector<Ref> values = state.items(state.field(3), "the values");
+        std::uint64_t n = positions.size() / 8;
+        if (keys.size() != n || values.size() != n) state.invalid("the positions, keys and values differ in number");
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (load_u64(positions.data() + 8 * i) >= capacity) state.invalid("a position is past the capacity");
+        RhoodMap out(capacity);
+        // The positions come in the keys' address order, so the slots are
+        // written all over the table: each is fetched a few entries ahead.
+        constexpr std::uint64_t ahead = 16;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (i + ahead < n) __builtin_prefetch(&out.slots[load_u64(positions.data() + 8 * (i + ahead))], 1);
+            std::uint64_t position = load_u64(positions.data() + 8 * i);
+            if (out.slots[position].key) state.invalid("two entries share a slot");
+            PyObject *key = keys[i].get();
+            Probe probe = probe_of(key, to_native_key(key));
+            std::uint64_t home = probe.hash % capacity;
+            std::uint64_t distance = position >= home ? position - home : position + (capacity - home);
+            out.slots[position] = Slot{std::move(keys[i]), std::move(values[i]), probe.hash, distance, probe.plain};
+        }
+        out.count = n;
+        // Lookups walk from home to the first free slot: an entry with a free
+        // slot before it on that walk could never be found again.
+        if (n < capacity) {
+            std::uint64_t free = 0;
+            while (out.slots[free].key) ++free;
+            std::uint64_t run = 0;
+            for (std::uint64_t step = 1, i = out.next(free); step <= capacity; ++step, i = out.next(i)) {
+                if (!out.slots[i].key) {
+                    run = 0;
+                    continue;
+                }
+                if (out.slots[i].distance >= ++run) state.invalid("an entry is out of reach of its lookups");
+            }
+        }
+        return out;
+    }
+
     void check() const {
         std::uint64_t occupied = 0;
         for (std::uint64_t i = 0; i < cap; ++i) {
@@ -232,6 +310,7 @@ extern const ClassDef rhoodmap_class =
         .method<&RhoodMap::percentage>("percentage")
         .method<&RhoodMap::is_empty>("is_empty")
         .method<&RhoodMap::clear>("clear")
-        .repr_mapping<&RhoodMap::items>();
+        .repr_mapping<&RhoodMap::items>()
+        .pickle<&RhoodMap::state, &RhoodMap::from_state>();
 
 }  // namespace morvena

@@ -21,7 +21,7 @@
 // already stored, so it is moved without a duplicate check and never dropped.
 #include "elements.hpp"
 #include "hashing/native_key.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <algorithm>
 
@@ -267,6 +267,47 @@ struct VaskMap {
         release(old);
     }
 
+    Ref init_args() const { return make_tuple(to_python(cap), to_python(limit)); }
+
+    // The settings, each pair's bucket (packed words) and the keys and values
+    // in bucket order, placement order within a bucket: exactly where they are.
+    Ref state() const {
+        BytesBuilder placed(count * 8);
+        ListBuilder keys(count), values(count);
+        std::uint64_t at = 0;
+        for (std::size_t b = 0; b < buckets.size(); ++b)
+            for (const Entry &entry : buckets[b]) {
+                store_u64(placed.data() + 8 * at++, b);
+                keys.push(entry.key.clone());
+                values.push(entry.value.clone());
+            }
+        return make_tuple(to_python(cap), to_python(limit), std::move(placed).finish(), std::move(keys).finish(),
+                          std::move(values).finish());
+    }
+
+    static VaskMap from_state(const StateReader &state) {
+        state.fields(5);
+        VaskMap out(state.u64(0, "the capacity"), state.u64(1, "the bucket size"));
+        std::string_view placed = state.bytes(2, 8, "the buckets");
+        std::vector<Ref> keys = state.items(state.field(3), "the keys");
+        std::vector<Ref> values = state.items(state.field(4), "the values");
+        std::uint64_t n = placed.size() / 8;
+        if (keys.size() != n || values.size() != n) state.invalid("the buckets, keys and values differ in number");
+        if (n > out.cap) state.invalid("more pairs than the capacity");
+        std::uint64_t previous = 0;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint64_t b = load_u64(placed.data() + 8 * i);
+            if (b >= out.buckets.size() || b < previous) state.invalid("the buckets must ascend below the bucket count");
+            previous = b;
+            Location at = out.locate(keys[i].get());
+            if (b != at.first && b != at.second) state.invalid("a pair is in neither of its key's buckets");
+            Bucket &bucket = out.buckets[b];
+            if (bucket.size() >= out.limit) state.invalid("a bucket holds more than the bucket size");
+            out.append(bucket, Entry{std::move(keys[i]), std::move(values[i]), at.probe.hash, at.probe.plain});
+        }
+        return out;
+    }
+
     void check() const {
         std::uint64_t pairs = 0;
         for (std::size_t b = 0; b < buckets.size(); ++b) {
@@ -301,6 +342,7 @@ extern const ClassDef vaskmap_class =
         .method<&VaskMap::percentage>("percentage")
         .method<&VaskMap::is_empty>("is_empty")
         .method<&VaskMap::clear>("clear")
-        .repr_mapping<&VaskMap::items>();
+        .repr_mapping<&VaskMap::items>()
+        .pickle<&VaskMap::state, &VaskMap::from_state>();
 
 }  // namespace morvena

@@ -7,7 +7,7 @@
 // nearer end, at most count / 2 steps. The chain is freed by a loop, never by
 // recursion, so releasing millions of nodes cannot exhaust the native stack.
 #include "linear/sequence.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 namespace morvena {
 
@@ -131,6 +131,17 @@ struct LinkedList {
         free_chain(old);
     }
 
+    // The elements head first.
+    Ref state() const { return make_tuple(to_list()); }
+
+    static LinkedList from_state(const StateReader &state) {
+        state.fields(1);
+        List items = state.list(0, "the elements");
+        LinkedList out;
+        for (Py_ssize_t i = 0; i < items.size(); ++i) out.append(Ref::borrow(items[i]));
+        return out;
+    }
+
     void check() const {
         if ((count == 0) != (head == nullptr) || (count == 0) != (tail == nullptr) ||
             (head && head->prev) || (tail && tail->next))
@@ -193,6 +204,7 @@ extern const ClassDef linked_list_class = PyClass<LinkedList>("LinkedList")
                                               .method<&LinkedList::size>("size")
                                               .method<&LinkedList::is_empty>("is_empty")
                                               .method<&LinkedList::clear>("clear")
-                                              .repr<&LinkedList::to_list>();
+                                              .repr<&LinkedList::to_list>()
+                                              .pickle<&LinkedList::state, &LinkedList::from_state>();
 
 }  // namespace morvena

@@ -6,7 +6,7 @@
 // while the heap is being reordered. Sifts move a hole instead of swapping, and
 // each is instantiated per heap kind so the inner loop has no kind test.
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <vector>
 
@@ -165,6 +165,30 @@ struct PriorityQueue {
 
     void heapify_down(std::optional<std::uint64_t> index) { down(index.value_or(0)); }
 
+    Ref init_args() const { return make_tuple(to_python(std::string_view(is_max ? "max" : "min"))); }
+
+    // The kind and the (value, priority) entries in heap order, which is kept
+    // exactly: it decides which of equal priorities comes out first.
+    Ref state() const { return make_tuple(to_python(is_max), to_list()); }
+
+    static PriorityQueue from_state(const StateReader &state) {
+        state.fields(2);
+        bool max = state.flag(0, "the max-heap flag");
+        List items = state.list(1, "the entries");
+        std::vector<HeapEntry> entries;
+        entries.reserve(static_cast<std::size_t>(items.size()));
+        for (Py_ssize_t i = 0; i < items.size(); ++i) {
+            PyObject *entry = state.tuple(items[i], 2, "an entry");
+            std::int32_t priority = state.i32_of(PyTuple_GET_ITEM(entry, 1), "a priority");
+            entries.push_back({Ref::borrow(PyTuple_GET_ITEM(entry, 0)), priority});
+        }
+        for (std::size_t i = 1; i < entries.size(); ++i)
+            if (max ? before<true>(entries[i].priority, entries[(i - 1) / 2].priority)
+                    : before<false>(entries[i].priority, entries[(i - 1) / 2].priority))
+                state.invalid("the entries are not in heap order");
+        return PriorityQueue(std::move(entries), max);
+    }
+
     void check() const {
         for (std::size_t i = 1; i < heap.size(); ++i)
             if (is_max ? before<true>(heap[i].priority, heap[(i - 1) / 2].priority)
@@ -223,6 +247,7 @@ extern const ClassDef priority_queue_class = PyClass<PriorityQueue>("PriorityQue
                                                  .len<&PriorityQueue::size>()
                                                  .truth<&PriorityQueue::has_entries>()
                                                  .contains<&PriorityQueue::contains>()
-                                                 .repr<&PriorityQueue::to_list>();
+                                                 .repr<&PriorityQueue::to_list>()
+                                                 .pickle<&PriorityQueue::state, &PriorityQueue::from_state>();
 
 }  // namespace morvena

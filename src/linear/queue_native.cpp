@@ -12,7 +12,7 @@
 // queue touches little memory beyond what it stores. The slots are raw owned
 // pointers for that reason; each passes through Ref on its way in and out.
 #include "linear/sequence.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <cstring>
 #include <ranges>
@@ -89,6 +89,21 @@ struct Queue {
         for (std::uint64_t i = 0; i < old_length; ++i) Ref::steal(slots[(old_head + i) & (capacity - 1)]);  // released here
     }
 
+    // The elements front first.
+    Ref state() const { return make_tuple(to_list()); }
+
+    static Queue from_state(const StateReader &state) {
+        state.fields(1);
+        List items = state.list(0, "the elements");
+        Queue out;
+        auto count = static_cast<std::uint64_t>(items.size());
+        if (count == 0) return out;
+        out.reserve(capacity_for(count));
+        for (std::uint64_t i = 0; i < count; ++i) out.slots[i] = Ref::borrow(items[static_cast<Py_ssize_t>(i)]).release();
+        out.length = count;
+        return out;
+    }
+
     void check() const {
         if (length > capacity || (capacity & (capacity - 1)) != 0 || (capacity && head >= capacity))
             throw_panic("Queue ring is inconsistent");
@@ -142,6 +157,7 @@ extern const ClassDef queue_class = PyClass<Queue>("Queue")
                                         .len<&Queue::size>()
                                         .truth<&Queue::non_empty>()
                                         .contains<&Queue::contains>()
-                                        .repr<&Queue::to_list>();
+                                        .repr<&Queue::to_list>()
+                                        .pickle<&Queue::state, &Queue::from_state>();
 
 }  // namespace morvena

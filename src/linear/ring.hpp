@@ -15,7 +15,7 @@
 #pragma once
 
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <vector>
 
@@ -83,6 +83,23 @@ struct Ring {
         for (std::uint64_t position = 0; position < old_count; ++position) slots[slot_of(old_head + position)] = Ref();
     }
 
+    // The state sets the capacity: the constructor need allocate no slots.
+    Ref init_args() const { return make_tuple(to_python(std::uint64_t{0})); }
+
+    // The capacity and the elements oldest first; like copy, only the logical
+    // order is kept, the restored ring starting at slot 0.
+    Ref state() const { return make_tuple(to_python(capacity()), to_list()); }
+
+    static Ring from_state(const StateReader &state) {
+        state.fields(2);
+        std::uint64_t capacity = state.u64(0, "the capacity");
+        List items = state.list(1, "the elements");
+        if (static_cast<std::uint64_t>(items.size()) > capacity) state.invalid("more elements than the capacity");
+        Ring out(capacity);
+        for (Py_ssize_t i = 0; i < items.size(); ++i) out.push(Ref::borrow(items[i]));
+        return out;
+    }
+
     void check() const {
         std::uint64_t cap = capacity();
         if (count > cap || (cap ? head >= cap : head != 0)) throw_panic("ring head or count out of range");
@@ -146,7 +163,8 @@ PyClass<Ring<Tag>> ring_class(const char *name, const char *subarray_name) {
         .template truth<&R::size>()
         .template contains<&R::contains>()
         .template getitem<&R::getitem>("index")
-        .template repr<&R::to_list>();
+        .template repr<&R::to_list>()
+        .template pickle<&R::state, &R::from_state>();
 }
 
 }  // namespace morvena

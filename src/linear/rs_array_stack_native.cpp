@@ -6,7 +6,7 @@
 // so a large limit costs nothing until it is used; push and pop at the top touch
 // one slot.
 #include "linear/sequence.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 namespace morvena {
 
@@ -87,6 +87,21 @@ struct ArrayStack {
     void check() const {
         if (max_size != 0 && elements.size() > max_size) throw_panic("ArrayStack holds more than its limit");
     }
+
+    Ref init_args() const { return make_tuple(to_python(max_size)); }
+
+    // The limit and the elements bottom first.
+    Ref state() const { return make_tuple(to_python(max_size), values_list(elements.size(), elements)); }
+
+    static ArrayStack from_state(const StateReader &state) {
+        state.fields(2);
+        ArrayStack out(state.u64(0, "the size limit"));
+        List items = state.list(1, "the elements");
+        if (out.max_size != 0 && static_cast<std::uint64_t>(items.size()) > out.max_size)
+            state.invalid("more elements than the size limit");
+        for (Py_ssize_t i = 0; i < items.size(); ++i) out.elements.push_back(Ref::borrow(items[i]));
+        return out;
+    }
 };
 
 extern const ClassDef array_stack_class = PyClass<ArrayStack>("ArrayStack")
@@ -106,6 +121,7 @@ extern const ClassDef array_stack_class = PyClass<ArrayStack>("ArrayStack")
                                               .method<&ArrayStack::extend>("extend", {"iterable"})
                                               .method<&ArrayStack::update_top>("update_top", {"value"})
                                               .method<&ArrayStack::clear>("clear")
-                                              .repr<&ArrayStack::to_list>();
+                                              .repr<&ArrayStack::to_list>()
+                                              .pickle<&ArrayStack::state, &ArrayStack::from_state>();
 
 }  // namespace morvena

@@ -3,7 +3,7 @@
 // and pop cost no allocation, depth d is slot count-1-d, and releasing millions
 // of elements is a plain loop. Invariant: every slot holds one owned reference.
 #include "linear/sequence.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <ranges>
 
@@ -59,6 +59,17 @@ struct Stack {
     }
 
     void clear() { items.clear_from_back(); }
+
+    // The elements bottom first.
+    Ref state() const { return make_tuple(values_list(items.size(), items)); }
+
+    static Stack from_state(const StateReader &state) {
+        state.fields(1);
+        List elements = state.list(0, "the elements");
+        Stack out;
+        for (Py_ssize_t i = 0; i < elements.size(); ++i) out.items.push_back(Ref::borrow(elements[i]));
+        return out;
+    }
 };
 
 extern const ClassDef stack_class = PyClass<Stack>("Stack")
@@ -77,6 +88,7 @@ extern const ClassDef stack_class = PyClass<Stack>("Stack")
                                         .method<&Stack::copy>("__copy__")
                                         .len<&Stack::size>()
                                         .contains<&Stack::contains>()
-                                        .repr<&Stack::to_list>();
+                                        .repr<&Stack::to_list>()
+                                        .pickle<&Stack::state, &Stack::from_state>();
 
 }  // namespace morvena

@@ -30,6 +30,10 @@ public:
     void set(std::uint64_t i) noexcept { words_[i >> 6] |= std::uint64_t{1} << (i & 63); }
     bool get(std::uint64_t i) const noexcept { return (words_[i >> 6] >> (i & 63)) & 1; }
 
+    // Whole words, for saving and restoring the bits as they are.
+    std::uint64_t word(std::uint64_t w) const noexcept { return words_[w]; }
+    void set_word(std::uint64_t w, std::uint64_t bits) noexcept { words_[w] = bits; }
+
     void clear() noexcept {
         if (word_count_) std::memset(words_.get(), 0, word_count_ * sizeof(std::uint64_t));
     }

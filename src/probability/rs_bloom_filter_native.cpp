@@ -13,7 +13,7 @@
 // values of g are distinct for any k below 2^64.
 #include "elements.hpp"
 #include "other/rs_bit_array.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <cmath>
 
@@ -64,6 +64,9 @@ struct BloomFilter {
         : bits(checked_bit_count(size, p)), probability(p), bit_count(bits.size()),
           hash_count(saturating_u64(std::ceil(static_cast<double>(bit_count) / static_cast<double>(size) * ln_2))) {}
 
+    BloomFilter(BitArray restored, double p, std::uint64_t k) noexcept
+        : bits(std::move(restored)), probability(p), bit_count(bits.size()), hash_count(k) {}
+
     void add(PyObject *item) {
         Positions at(item, *this);
         for (std::uint64_t i = 0; i < hash_count; ++i) bits.set(at.next());
@@ -81,6 +84,35 @@ struct BloomFilter {
     // What repr() shows: the derived sizing, the only state worth reading.
     ReprFields sizing() const {
         return {{{"bits", bit_count}, {"hashes", hash_count}, {"probability", probability}}};
+    }
+
+    // Any valid arguments: the state replaces the sizes they would give.
+    Ref init_args() const { return make_tuple(to_python(std::uint64_t{1}), to_python(probability)); }
+
+    // The sizes, the bits (packed words) and the fingerprint of the hashing
+    // that placed them.
+    Ref state() const {
+        BytesBuilder words(bits.word_count() * 8);
+        for (std::uint64_t w = 0; w < bits.word_count(); ++w) store_u64(words.data() + 8 * w, bits.word(w));
+        return make_tuple(to_python(bit_count), to_python(hash_count), to_python(probability),
+                          std::move(words).finish(), hashing_fingerprint());
+    }
+
+    static BloomFilter from_state(const StateReader &state) {
+        state.fields(5);
+        std::uint64_t m = state.u64(0, "the bit count");
+        std::uint64_t k = state.u64(1, "the hash count");
+        double p = state.real(2, "the probability");
+        std::string_view words = state.bytes(3, 8, "the bits");
+        state.same_hashing(state.field(4));
+        if (m == 0 || k == 0) state.invalid("the bit and hash counts must be positive");
+        if (!(p > 0 && p < 1)) state.invalid("the probability must be between 0 and 1");
+        if (words.size() / 8 != m / 64 + (m % 64 != 0)) state.invalid("the bits do not match the bit count");
+        BitArray restored(m);
+        for (std::uint64_t w = 0; w < restored.word_count(); ++w) restored.set_word(w, load_u64(words.data() + 8 * w));
+        if (m % 64 && restored.word(restored.word_count() - 1) >> (m % 64))
+            state.invalid("bits are set past the bit count");
+        return BloomFilter(std::move(restored), p, k);
     }
 
     void check() const {
@@ -124,6 +156,7 @@ extern const ClassDef bloom_filter_class = PyClass<BloomFilter>("BloomFilter")
                                                .method<&BloomFilter::add>("add", {"item"})
                                                .method<&BloomFilter::contains>("contains", {"item"})
                                                .method<&BloomFilter::clear>("clear")
-                                               .repr<&BloomFilter::sizing>();
+                                               .repr<&BloomFilter::sizing>()
+                                               .pickle<&BloomFilter::state, &BloomFilter::from_state>();
 
 }  // namespace morvena

@@ -19,7 +19,7 @@
 // A failed insert retraces its chain of evictions from the copy left in hand
 // and undoes every move: it leaves the filter as it was.
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 #include "random.hpp"
 
 #include <bit>
@@ -111,6 +111,54 @@ struct CuckooFilter {
     void clear() {
         std::fill(slots.begin(), slots.end(), Slot{});
         count = 0;
+    }
+
+    Ref init_args() const { return make_tuple(to_python(bucket_count), to_python(bucket_size), to_python(retries)); }
+
+    // The settings, every slot as a fingerprint and a tag (two 16-bit words
+    // each), and the fingerprint of the hashing that placed them.
+    Ref state() const {
+        BytesBuilder packed(slots.size() * 4);
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            auto tag = static_cast<std::uint16_t>(slots[i].tag);
+            const unsigned char bytes[4] = {static_cast<unsigned char>(slots[i].fingerprint),
+                                            static_cast<unsigned char>(slots[i].fingerprint >> 8),
+                                            static_cast<unsigned char>(tag), static_cast<unsigned char>(tag >> 8)};
+            std::memcpy(packed.data() + 4 * i, bytes, 4);
+        }
+        return make_tuple(to_python(bucket_count), to_python(bucket_size), to_python(retries),
+                          std::move(packed).finish(), hashing_fingerprint());
+    }
+
+    // Every copy must sit where its tag says an item could have put it, the
+    // invariant that rules out false negatives.
+    static CuckooFilter from_state(const StateReader &state) {
+        state.fields(5);
+        std::uint64_t n = state.u64(0, "the bucket count");
+        std::uint64_t size = state.u64(1, "the bucket size");
+        std::uint64_t tries = state.u64(2, "the retries");
+        std::string_view packed = state.bytes(3, 4, "the slots");
+        state.same_hashing(state.field(4));
+        std::uint64_t total = packed.size() / 4;
+        if (size == 0 ? total != 0 : (n > total / size || n * size != total))
+            state.invalid("the slots do not match the bucket count and size");
+        CuckooFilter out(n, size, tries);
+        for (std::uint64_t i = 0; i < total; ++i) {
+            auto byte = [&](std::uint64_t at) { return static_cast<std::uint16_t>(static_cast<unsigned char>(packed[at])); };
+            auto fingerprint = static_cast<std::uint16_t>(byte(4 * i) | byte(4 * i + 1) << 8);
+            auto tag = static_cast<std::uint16_t>(byte(4 * i + 2) | byte(4 * i + 3) << 8);
+            if (tag > static_cast<std::uint16_t>(Tag::second_high) || (fingerprint == 0 && tag != 0))
+                state.invalid("a slot has an unknown tag");
+            out.slots[i] = Slot{fingerprint, static_cast<Tag>(tag)};
+            if (fingerprint == 0) continue;
+            ++out.count;
+            if (out.slots[i].tag == Tag::first) continue;
+            std::uint64_t b = i / size;
+            Placed back = out.other(Placed{fingerprint, b, out.slots[i].tag});
+            if (back.bucket >= n || out.other(back).bucket != b || out.other(back).tag != out.slots[i].tag)
+                state.invalid("a copy sits where no item could have put it");
+        }
+        return out;
     }
 
     void check() const {
@@ -244,6 +292,7 @@ extern const ClassDef cuckoo_filter_class =
         .method<&CuckooFilter::is_empty>("is_empty")
         .method<&CuckooFilter::load_factor>("load_factor")
         .method<&CuckooFilter::clear>("clear")
-        .repr<&CuckooFilter::sizing>();
+        .repr<&CuckooFilter::sizing>()
+        .pickle<&CuckooFilter::state, &CuckooFilter::from_state>();
 
 }  // namespace morvena

@@ -22,7 +22,7 @@
 // binary search over global positions, linear scans for the lookups. Both paths
 // give the same level 0, positions and results.
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 #include "random.hpp"
 
 #include <algorithm>
@@ -681,6 +681,62 @@ struct Flatlist {
         top_level = 0;
     }
 
+    Ref init_args() const { return make_tuple(to_python(num_list), to_python(probability)); }
+
+    // The settings, the family and top level, level 0 in order and each
+    // element's height (one byte each): the levels decide which of several
+    // equal payloads a lookup finds, so they travel exactly.
+    Ref state() const {
+        BytesBuilder heights(count);
+        std::uint64_t at = 0;
+        for (const Block &block : blocks)
+            for (const Element &e : block.items) heights.data()[at++] = static_cast<char>(e.height);
+        return make_tuple(to_python(num_list), to_python(probability),
+                          to_python(static_cast<std::uint64_t>(family)), to_python(std::uint64_t{top_level}),
+                          to_list(), std::move(heights).finish());
+    }
+
+    static Flatlist from_state(const StateReader &state) {
+        state.fields(6);
+        Flatlist out(state.u64(0, "the level count"), state.real(1, "the probability"));
+        std::uint64_t family = state.u64(2, "the family");
+        std::uint64_t top = state.u64(3, "the top level");
+        List items = state.list(4, "the elements");
+        std::string_view heights = state.bytes(5, 1, "the heights");
+        auto n = static_cast<std::uint64_t>(items.size());
+        if (heights.size() != n) state.invalid("the elements and heights differ in number");
+        if (family > static_cast<std::uint64_t>(Family::Mixed)) state.invalid("unknown family");
+        // Heights are drawn below the level count; an empty list has no family.
+        std::uint64_t highest = out.num_list == 0 ? 0 : std::min(out.num_list - 1, kMaxHeight);
+        if (out.num_list == 0 && n != 0) state.invalid("a list without levels holds elements");
+        if (top > highest || (n == 0 && (top != 0 || family != 0)) || (n != 0 && family == 0))
+            state.invalid("the family or top level does not fit the elements");
+        out.family = static_cast<Family>(family);
+        out.top_level = static_cast<std::uint8_t>(top);
+        // Reading the list and making keys runs no Python code.
+        std::optional<Key> previous;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            PyObject *obj = items[static_cast<Py_ssize_t>(i)];
+            auto height = static_cast<std::uint8_t>(heights[i]);
+            if (height > top) state.invalid("an element is above the top level");
+            Key key = key_of(obj);
+            if (out.family != Family::Mixed) {
+                if (family_of(key.kind) != out.family) state.invalid("an element is outside the list's family");
+                if (previous && order(*previous, key) > 0) state.invalid("the elements are not in order");
+                previous = key;
+            }
+            if (out.blocks.empty() || out.blocks.back().items.size() == kMaxBlock / 2) {
+                out.blocks.emplace_back();
+                out.blocks.back().items.reserve(kMaxBlock + 1);
+            }
+            out.blocks.back().items.push_back(Element::make(Ref::borrow(obj).release(), key, height));
+        }
+        for (const Block &block : out.blocks) out.lasts.push_back(block.items.back().key());
+        out.count = n;
+        out.index.invalidate();
+        return out;
+    }
+
     void check() const {
         std::uint64_t total = 0;
         if (lasts.size() != blocks.size()) throw_panic("Flatlist block keys out of step");
@@ -725,6 +781,7 @@ extern const ClassDef flatlist_class = PyClass<Flatlist>("Flatlist")
                                            .method<&Flatlist::size>("size")
                                            .method<&Flatlist::is_empty>("is_empty")
                                            .method<&Flatlist::clear>("clear")
-                                           .repr<&Flatlist::to_list>();
+                                           .repr<&Flatlist::to_list>()
+                                           .pickle<&Flatlist::state, &Flatlist::from_state>();
 
 }  // namespace morvena

@@ -191,6 +191,16 @@ struct AVLTree {
     AVLTree copy() { return AVLTree(tree.copy(empty_message)); }
     void clear() { tree.clear(); }
 
+    Ref init_args() const { return make_tuple(to_python(tree.allow_duplicates)); }
+    Ref state() const { return tree.state(); }
+    // Heights follow from the shape; a shape out of balance is refused.
+    static AVLTree from_state(const StateReader &state) {
+        return AVLTree(Tree::from_state(state, [&](AvlNode *node) {
+            update_height(node);
+            if (int balance = balance_of(node); balance < -1 || balance > 1) state.invalid("the tree is not balanced");
+        }));
+    }
+
     void check() const {
         tree.check([](const AvlNode *node) {
             int expected = 1 + std::max(height_of(node->left), height_of(node->right));
@@ -220,6 +230,7 @@ extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .method<&AVLTree::bfs_list>("bfs_list")
                                            .method<&AVLTree::copy>("copy")
                                            .method<&AVLTree::clear>("clear")
-                                           .repr<&AVLTree::inorder_list, &AVLTree::is_empty>();
+                                           .repr<&AVLTree::inorder_list, &AVLTree::is_empty>()
+                                           .pickle<&AVLTree::state, &AVLTree::from_state>();
 
 }  // namespace morvena

@@ -116,6 +116,12 @@ struct BinarySearchTree {
         tree.check([](const BstNode *) {});
     }
 
+    Ref init_args() const { return make_tuple(to_python(tree.allow_duplicates)); }
+    Ref state() const { return tree.state(); }
+    static BinarySearchTree from_state(const StateReader &state) {
+        return BinarySearchTree(Tree::from_state(state, [](BstNode *) {}));
+    }
+
 private:
     // Unlinks one occurrence of the node in `slot` and returns its value. A node
     // with two children takes over its in-order successor's value and count, and
@@ -164,6 +170,7 @@ extern const ClassDef binary_search_tree_class =
         .method<&BinarySearchTree::bfs_list>("bfs_list")
         .method<&BinarySearchTree::copy>("copy")
         .method<&BinarySearchTree::clear>("clear")
-        .repr<&BinarySearchTree::inorder_list, &BinarySearchTree::is_empty>();
+        .repr<&BinarySearchTree::inorder_list, &BinarySearchTree::is_empty>()
+        .pickle<&BinarySearchTree::state, &BinarySearchTree::from_state>();
 
 }  // namespace morvena

@@ -10,7 +10,7 @@
 // whole trie is one block, so it also costs few TLB entries. Every group records
 // the group of its parent node, which lets removal climb back without a path.
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <algorithm>
 #include <array>
@@ -281,6 +281,28 @@ struct Trie {
     void clear() {
         // Detach first: the released words' finalisers may run Python code.
         Trie old = std::exchange(*this, Trie());
+    }
+
+    // The stored word objects in listing order and the insertion count. The
+    // nodes follow from the words (every leaf ends one), so only they travel.
+    Ref state() const { return make_tuple(words_below(ROOT), to_python(word_count)); }
+
+    static Trie from_state(const StateReader &state) {
+        state.fields(2);
+        List words = state.list(0, "the words");
+        std::uint64_t count = state.u64(1, "the word count");
+        if (count < static_cast<std::uint64_t>(words.size())) state.invalid("fewer words counted than stored");
+        Trie out;
+        // Inserting runs no Python code, so the list is read in place.
+        for (Py_ssize_t i = 0; i < words.size(); ++i) {
+            PyObject *word = words[i];
+            if (!PyUnicode_Check(word)) state.text(word, "a word");  // raises the TypeError
+            if (PyUnicode_GET_LENGTH(word) == 0) state.invalid("the empty string is never stored");
+            if (out.contains(word)) state.invalid("a word is stored twice");
+            out.insert(word);
+        }
+        out.word_count = count;
+        return out;
     }
 
     void check() const {
@@ -558,6 +580,7 @@ extern const ClassDef trie_class = PyClass<Trie>("Trie")
                                        .method<&Trie::is_empty>("is_empty")
                                        .method<&Trie::copy>("copy")
                                        .method<&Trie::clear>("clear")
-                                       .repr<&Trie::words, &Trie::is_empty>();
+                                       .repr<&Trie::words, &Trie::is_empty>()
+                                       .pickle<&Trie::state, &Trie::from_state>();
 
 }  // namespace morvena

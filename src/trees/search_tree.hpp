@@ -11,7 +11,7 @@
 #pragma once
 
 #include "elements.hpp"
-#include "pyclass.hpp"
+#include "pickle.hpp"
 
 #include <vector>
 
@@ -152,6 +152,58 @@ struct SearchTree {
             check_node(node);
         });
         if (total != size) throw_panic("tree size disagrees with its node counts");
+    }
+
+    // The pickled form: the flag and every node in preorder as (value, count,
+    // children), children having bit 1 for a left and bit 2 for a right child.
+    // The shape travels as it is, so no comparison is needed to rebuild it.
+    Ref state() const {
+        std::vector<Ref> nodes;
+        walk<Order::Pre>(root, [&](const Node *node) {
+            nodes.push_back(to_python(std::tuple(node->value.clone(), node->count,
+                                                 std::uint64_t{node->left ? 1u : 0u} | (node->right ? 2u : 0u))));
+        });
+        return make_tuple(to_python(allow_duplicates), to_python(std::move(nodes)));
+    }
+
+    // Rebuilds the shape, then `settle` sees every node after its children
+    // (AVL heights), and the in-order values must ascend strictly: a tampered
+    // order would make lookups miss. The comparisons run on a tree no caller
+    // can reach yet.
+    template <class Settle>
+    static SearchTree from_state(const StateReader &state, Settle &&settle) {
+        state.fields(2);
+        SearchTree out(state.flag(0, "the duplicates flag"));
+        std::vector<Ref> items = state.items(state.field(1), "the nodes");
+        std::vector<Node *> made;
+        made.reserve(items.size());
+        std::vector<Node **> pending;
+        if (!items.empty()) pending.push_back(&out.root);
+        for (const Ref &item : items) {
+            PyObject *node = state.tuple(item.get(), 3, "a node");
+            std::uint64_t count = state.u64_of(PyTuple_GET_ITEM(node, 1), "a count");
+            std::uint64_t children = state.u64_of(PyTuple_GET_ITEM(node, 2), "a node's children");
+            if (count == 0 || (!out.allow_duplicates && count != 1)) state.invalid("a node's count is not possible");
+            if (children > 3) state.invalid("a node's children must be 0 to 3");
+            if (pending.empty()) state.invalid("more nodes than the shape has places for");
+            if (out.size > UINT64_MAX - count) state.out_of_range("the total count");
+            Node **slot = pending.back();
+            pending.pop_back();
+            Node *fresh = *slot = new Node(Ref::borrow(PyTuple_GET_ITEM(node, 0)), count);
+            made.push_back(fresh);
+            out.size += count;
+            if (children & 2) pending.push_back(&fresh->right);
+            if (children & 1) pending.push_back(&fresh->left);
+        }
+        if (!pending.empty()) state.invalid("fewer nodes than the shape has places for");
+        for (auto it = made.rbegin(); it != made.rend(); ++it) settle(*it);
+        const Node *previous = nullptr;
+        walk<Order::In>(out.root, [&](const Node *node) {
+            if (previous && compare(previous->value.get(), node->value.get(), Node::unordered) != Ordering::Less)
+                state.invalid("the values are not in ascending order");
+            previous = node;
+        });
+        return out;
     }
 
 private:
