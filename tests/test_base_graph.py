@@ -92,6 +92,22 @@ def test_finaliser_calling_back_is_refused(cls):
 
 
 @pytest.mark.parametrize("cls", GRAPHS)
+def test_extract_borrows_exclusively(cls):
+    g, errors = make(cls, 1, []), []
+
+    class ReadsWhileConverted:
+        def __index__(self):
+            try:
+                g.keys()
+            except RuntimeError as error:
+                errors.append(str(error))
+            return 1
+
+    assert g.extract(ReadsWhileConverted()) == "p1"
+    assert errors == ["Already mutably borrowed"]
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
 # Sparse graphs scan neighbour vectors; dense ones (degree past 32) index them.
 @pytest.mark.parametrize("seed, nodes, edges", [(0, 60, 180), (1, 60, 180), (2, 45, 1400), (3, 40, 1000)])
 def test_traversals_match_networkx(cls, seed, nodes, edges):

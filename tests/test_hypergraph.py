@@ -207,6 +207,18 @@ def test_large_churn_keeps_order(seed):
     assert all(g.edges_of(v) == m.edges_of(v) for v in list(m.joined)[::50])
 
 
+def test_extract_is_a_reading_method():
+    g, seen = HyperGraph(), []
+    g.insert("payload")
+
+    class ReadsWhileConverted:
+        def __index__(self):
+            seen.append(g.keys())
+            return 1
+
+    assert g.extract(ReadsWhileConverted()) == "payload" and seen == [[1]]
+
+
 def test_payload_references():
     payload, other = object(), object()
     with same_refcount(payload, other):
