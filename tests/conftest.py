@@ -128,6 +128,11 @@ def outcome(call, *args):
         return (type(error), str(error))
 
 
+def pytest_addoption(parser):
+    parser.addoption("--fuzz-calls", type=int, default=0,
+                     help="calls for the hostile-input fuzz (default: a short run; also MORVENA_FUZZ_CALLS)")
+
+
 # The sanitizer build runs the same suite about ten times slower: fewer examples.
 settings.register_profile("sanitized", max_examples=15, deadline=None)
 settings.register_profile("default", deadline=None)
