@@ -87,6 +87,14 @@ class CallsBack:
         return 0
 
 
+class IndexCallsBack(CallsBack):
+    """The same, met where an integer argument is converted."""
+
+    def __index__(self):
+        self._run()
+        return self.result
+
+
 def assert_refused(element: CallsBack, message: str) -> None:
     """The callback ran at least once and every attempt was refused with `message`."""
     assert element.errors, "the callback never ran"

@@ -114,8 +114,7 @@ def operations(cls):
 class Pool:
     """The live structures of the run, by class; callbacks reach them through here."""
 
-    def __init__(self, rng):
-        self.rng = rng
+    def __init__(self):
         self.slots: dict[type, list] = {}
         self.receiver = None
 
@@ -451,7 +450,7 @@ def fuzz_budget(config):
 def run(seed, calls):
     global POOL
     rng = random.Random(seed)
-    POOL = pool = Pool(rng)
+    POOL = pool = Pool()
     table = {cls: operations(cls) for cls in CLASSES}
 
     def reset():

@@ -7,7 +7,7 @@ from hypothesis import settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
-from conftest import assert_no_leak, outcome, same_refcount
+from conftest import IndexCallsBack, assert_no_leak, outcome, same_refcount
 from morvena import HyperGraph
 
 NO_NODES = "No elements currently available in Graph"
@@ -208,15 +208,11 @@ def test_large_churn_keeps_order(seed):
 
 
 def test_extract_is_a_reading_method():
-    g, seen = HyperGraph(), []
+    g = HyperGraph()
     g.insert("payload")
-
-    class ReadsWhileConverted:
-        def __index__(self):
-            seen.append(g.keys())
-            return 1
-
-    assert g.extract(ReadsWhileConverted()) == "payload" and seen == [[1]]
+    seen = []
+    key = IndexCallsBack(lambda: seen.append(g.keys()), result=1)
+    assert g.extract(key) == "payload" and seen == [[1]] and key.errors == []
 
 
 def test_payload_references():
