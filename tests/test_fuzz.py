@@ -444,7 +444,7 @@ def fuzz_budget(config):
     calls = config.getoption("--fuzz-calls") or int(os.environ.get("MORVENA_FUZZ_CALLS", "0"))
     if calls:
         return calls
-    return 4000 if os.environ.get("MORVENA_SANITIZED") else 30000
+    return 20000 if os.environ.get("MORVENA_SANITIZED") else 60000
 
 
 def run(seed, calls):
