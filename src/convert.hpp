@@ -12,6 +12,7 @@
 
 #include "instance.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -186,17 +187,29 @@ void for_each_item(PyObject *iterable, F &&f) {
     if (PyErr_Occurred()) throw_python_error();
 }
 
+// How many items to reserve for a sequence that is about to be iterated. An exact
+// list or tuple knows its size; any other sequence's __len__ is only a claim (it
+// may say 2**62 and hold three items), so it is capped and the vector grows as the
+// items actually arrive.
+inline std::size_t size_hint(PyObject *sequence) {
+    constexpr Py_ssize_t untrusted_cap = 4096;
+    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence))
+        return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(sequence));
+    Py_ssize_t hint = PySequence_Size(sequence);
+    if (hint < 0) {
+        discard_python_error();
+        return 0;
+    }
+    return static_cast<std::size_t>(std::min(hint, untrusted_cap));
+}
+
 template <class X>
 struct Arg<std::vector<X>> {
     static std::vector<X> from(PyObject *obj) {
         if (PyUnicode_Check(obj)) throw_str_to_vec_error();
         if (!PySequence_Check(obj)) throw_downcast_error(obj, "Sequence");
         std::vector<X> items;
-        Py_ssize_t hint = PySequence_Size(obj);
-        if (hint < 0)
-            PyErr_Clear();
-        else
-            items.reserve(static_cast<std::size_t>(hint));
+        items.reserve(size_hint(obj));
         for_each_item(obj, [&](PyObject *item) { items.push_back(Arg<X>::from(item)); });
         return items;
     }

@@ -206,8 +206,16 @@ std::size_t find_keyword(const Signature &sig, PyObject *keyword) {
 void bind_keyword(const Signature &sig, PyObject *keyword, PyObject *value, PyObject **out) {
     std::size_t index = find_keyword(sig, keyword);
     if (index == sig.names.size()) {
-        Ref text = checked(PyObject_Str(keyword));
-        raise_type_error(sig.full_name + " got an unexpected keyword argument '" + PyUnicode_AsUTF8(text.get()) + "'");
+        // The name goes into the message as the str it is: a keyword may hold NULs or
+        // lone surrogates (not encodable as UTF-8), or be a str subclass whose __str__
+        // lies or raises, so neither str() nor a UTF-8 round trip is safe here.
+        // (The interpreter only passes str names; %R covers a C caller that does not.)
+        Ref message = checked(
+            PyUnicode_Check(keyword)
+                ? PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'", sig.full_name.c_str(), keyword)
+                : PyUnicode_FromFormat("%s got an unexpected keyword argument '%R'", sig.full_name.c_str(), keyword));
+        PyErr_SetObject(PyExc_TypeError, message.get());
+        throw PyError{};
     }
     if (out[index]) raise_type_error(sig.full_name + " got multiple values for argument '" + sig.names[index] + "'");
     out[index] = value;

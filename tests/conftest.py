@@ -87,6 +87,14 @@ class CallsBack:
         return 0
 
 
+class IndexCallsBack(CallsBack):
+    """The same, met where an integer argument is converted."""
+
+    def __index__(self):
+        self._run()
+        return self.result
+
+
 def assert_refused(element: CallsBack, message: str) -> None:
     """The callback ran at least once and every attempt was refused with `message`."""
     assert element.errors, "the callback never ran"
@@ -126,6 +134,11 @@ def outcome(call, *args):
         return ("ok", call(*args))
     except Exception as error:  # noqa: BLE001 - compared by the caller
         return (type(error), str(error))
+
+
+def pytest_addoption(parser):
+    parser.addoption("--fuzz-calls", type=int, default=0,
+                     help="calls for the hostile-input fuzz (default: a short run; also MORVENA_FUZZ_CALLS)")
 
 
 # The sanitizer build runs the same suite about ten times slower: fewer examples.

@@ -5,7 +5,7 @@ import networkx as nx
 import pytest
 
 from morvena import BaseGraph, Digraph, WeightedDigraph, WeightedGraph
-from conftest import assert_no_leak, same_refcount
+from conftest import IndexCallsBack, assert_no_leak, assert_refused, same_refcount
 from graph_model import KINDS, ids, machine_for, make, random_pair, snapshot
 
 GRAPHS = [BaseGraph, Digraph, WeightedGraph, WeightedDigraph]
@@ -89,6 +89,14 @@ def test_finaliser_calling_back_is_refused(cls):
     g.update(CallsBack(), 1)
     g.clear()
     assert errors == ["Already mutably borrowed"] * 2 and g.is_empty()
+
+
+@pytest.mark.parametrize("cls", GRAPHS)
+def test_extract_borrows_exclusively(cls):
+    g = make(cls, 1, [])
+    key = IndexCallsBack(g.keys, result=1)
+    assert g.extract(key) == "p1"
+    assert_refused(key, "Already mutably borrowed")
 
 
 @pytest.mark.parametrize("cls", GRAPHS)

@@ -8,7 +8,7 @@ import weakref
 import pytest
 
 import morvena
-from morvena import ArrayStack, LinkedList, Queue, Stack
+from morvena import ArrayStack, Flatlist, HyperGraph, LinkedList, Queue, Stack
 from morvena import _native_morvena as native
 from conftest import CallsBack, RaisingEq, assert_refused, panic_type
 
@@ -97,6 +97,54 @@ def test_binding_and_conversion_errors(call, error, message):
     if "not today" in message:
         assert isinstance(info.value.__cause__, KeyError)
     assert s.to_list() == ["x"]
+
+
+class LyingName(str):
+    def __str__(self):
+        return "something else"
+
+
+class RaisingName(str):
+    def __str__(self):
+        raise ZeroDivisionError
+
+
+# The message shows the keyword's own characters, whatever they are and whatever
+# its class says about itself.
+@pytest.mark.parametrize("name", ["\ud800", "x\udcff", "a\x00b", "\U0001f600", "", LyingName("kw"), RaisingName("kw")],
+                         ids=repr)
+@pytest.mark.parametrize("call, full_name", [(lambda kw: Stack().push(1, **kw), "Stack.push()"),
+                                             (lambda kw: Stack().peek(**kw), None),
+                                             (lambda kw: ArrayStack(**kw), "ArrayStack.__new__()")])
+def test_unexpected_keyword_names_are_shown_as_they_are(call, full_name, name):
+    with pytest.raises(TypeError) as info:
+        call({name: 1})
+    if full_name:  # (peek takes no arguments: the interpreter refuses it first)
+        assert str(info.value) == f"{full_name} got an unexpected keyword argument '{str.__str__(name)}'"
+
+
+class ClaimsToBeLong:
+    """A sequence that holds three items but reports a huge length."""
+
+    def __init__(self, length, items):
+        self.length, self.items = length, items
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("length", [0, 2, 2**40, 2**62, sys.maxsize])
+def test_a_sequence_length_is_only_a_hint(length):
+    f = Flatlist()
+    f.extend(ClaimsToBeLong(length, [3, 1, 2]))
+    g = HyperGraph()
+    for _ in range(3):
+        g.insert(None)
+    g.add_edge("e", ClaimsToBeLong(length, [1, 2, 3]))
+    assert f.to_list() == [1, 2, 3] and g.nodes_of("e") == [1, 2, 3]
 
 
 def test_integer_like_none_and_keyword_arguments():

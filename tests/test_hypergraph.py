@@ -7,7 +7,7 @@ from hypothesis import settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
-from conftest import assert_no_leak, outcome, same_refcount
+from conftest import IndexCallsBack, assert_no_leak, outcome, same_refcount
 from morvena import HyperGraph
 
 NO_NODES = "No elements currently available in Graph"
@@ -205,6 +205,14 @@ def test_large_churn_keeps_order(seed):
     assert g.keys() == list(m.nodes)
     assert all(g.nodes_of(e) == m.nodes_of(e) for e in edges)
     assert all(g.edges_of(v) == m.edges_of(v) for v in list(m.joined)[::50])
+
+
+def test_extract_is_a_reading_method():
+    g = HyperGraph()
+    g.insert("payload")
+    seen = []
+    key = IndexCallsBack(lambda: seen.append(g.keys()), result=1)
+    assert g.extract(key) == "payload" and seen == [[1]] and key.errors == []
 
 
 def test_payload_references():

@@ -44,11 +44,12 @@ Text = type("Text", (str,), {})
 Unhashable = type("Unhashable", (RaisingHash, int), {})
 
 
-# VaskMap.contains compares hashes only, so it shows which keys share native bytes.
+# VaskMap.contains identifies keys by native key alone, so it shows which keys
+# convert alike; 1 and 5e-324 share their 64 hashed bits but not their kind.
 @pytest.mark.parametrize("stored, probe, same", [
-    (1, True, True), (7, Index(7), True), (1.5, Real(), True), ("ab", Text("ab"), True), (1, 5e-324, True),
+    (1, True, True), (7, Index(7), True), (1.5, Real(), True), ("ab", Text("ab"), True),
     (2**63, 2**63 + 1, True), (2**64, Index(2**64), True), (3, Unhashable(3), True),
-    (1, 1.0, False), (0.0, -0.0, False), ("1", 1, False), ("", 0, False)])
+    (1, 1.0, False), (0.0, -0.0, False), ("1", 1, False), ("", 0, False), (1, 5e-324, False)])
 def test_which_keys_share_a_native_key(stored, probe, same):
     m = VaskMap()
     m.insert(stored, "v")

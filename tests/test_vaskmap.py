@@ -1,9 +1,10 @@
 """VaskMap: two bucket tables, eviction through the first, hash-indexed membership."""
 
 import re
+import struct
 
 import pytest
-from conftest import BAD_KEYS, KEY_POOL, NAN, hashes_of, same_refcount
+from conftest import BAD_KEYS, KEY_POOL, NAN, hashes_of, native_key, same_refcount
 from hypothesis import settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
@@ -49,8 +50,8 @@ class Model:
         raise ValueError(EVICTION)
 
     def locate(self, key):
-        h, buckets = self.buckets(key)  # by the full hash, the latest pair first
-        return next(((b, p) for b in buckets for p in reversed(range(len(b))) if hashes_of(b[p][0])[0] == h),
+        _, buckets = self.buckets(key)  # by the native key, the latest pair first
+        return next(((b, p) for b in buckets for p in reversed(range(len(b))) if identity(b[p][0]) == identity(key)),
                     (None, None))
 
     def remove(self, key):
@@ -63,6 +64,12 @@ class Model:
 
     def items(self):
         return [tuple(pair) for table in self.tables for bucket in table for pair in bucket]
+
+
+def identity(key):
+    """A native key as comparable data: a float by its bit pattern (NaN is itself, -0.0 is not 0.0)."""
+    kind, payload = native_key(key)
+    return kind, struct.pack("<d", payload) if kind == "Float" else payload
 
 
 def same_items(actual, expected):
@@ -103,6 +110,19 @@ def test_eviction_moves_the_last_pair_on_or_fails_whole():
         m.clear()
         model.tables = None
     assert model.moved and model.refused
+
+
+@pytest.mark.parametrize("stored, probe", [(1.0, 4607182418800017408), (-(2**63), -0.0), (1, 5e-324), (2, 1e-323)])
+def test_a_shared_hash_is_not_a_shared_key(stored, probe):
+    # Int and Float hash their raw 64 bits, so these pairs collide on every hash:
+    # only the native key's kind tells them apart.
+    assert hashes_of(stored) == hashes_of(probe)
+    m = VaskMap()
+    m.insert(stored, "stored")
+    assert not m.contains(probe) and m.remove(probe) is None and m.size() == 1
+    assert m.insert(probe, "probe") and m.size() == 2
+    assert m.remove(probe) == "probe" and m.contains(stored) and not m.contains(probe)
+    assert m.remove(stored) == "stored" and m.is_empty()
 
 
 @pytest.mark.parametrize("older, newer", [(NAN, NAN), (1, 5e-324), (2**63, 2**63 + 1)])

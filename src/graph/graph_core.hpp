@@ -450,7 +450,9 @@ public:
         return payload;
     }
 
-    Ref extract(std::uint64_t key) const { return nodes_[slot_or(key, "Value not found in Graph")].payload.clone(); }
+    // Deliberately not const: the pairwise graphs publish `extract` among the methods
+    // that borrow the graph exclusively, and the borrow kind follows constness.
+    Ref extract(std::uint64_t key) { return nodes_[slot_or(key, "Value not found in Graph")].payload.clone(); }
 
     Ref keys() const {
         require_nodes();

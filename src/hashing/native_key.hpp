@@ -55,6 +55,13 @@ inline NativeKey to_native_key(PyObject *obj) {
     return to_native_key_slow(obj);
 }
 
+// Identity of native keys: same kind and same value (Float by bit pattern, so a
+// NaN is itself and -0.0 is not 0.0). No Python code runs.
+inline bool same_native_key(const NativeKey &a, const NativeKey &b) noexcept {
+    if (a.kind != b.kind) return false;
+    return a.kind == NativeKey::Kind::Str ? a.text == b.text : a.word == b.word;
+}
+
 namespace sip {
 
 inline void round(std::uint64_t (&v)[4]) noexcept {

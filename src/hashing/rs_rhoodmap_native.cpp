@@ -172,14 +172,16 @@ struct RhoodMap {
         return listing([](const Slot &slot) { return to_python(std::tuple(slot.key.clone(), slot.value.clone())); });
     }
 
-    // Re-inserts the entries in slot order, so positions may differ from ours.
-    // The stored hash is reused: it is the one the key was placed by.
+    // The copy keeps every entry in its slot, distance included. Re-inserting in
+    // slot order would reorder equal keys on a shared probe path (the older one
+    // first), so the copy would answer a lookup with another entry's value.
     RhoodMap copy() const {
         RhoodMap out(cap);
         for (std::uint64_t i = 0; i < cap; ++i) {
             const Slot &slot = slots[i];
-            if (slot.key) out.place(Slot{slot.key.clone(), slot.value.clone(), slot.hash, 0, slot.plain}, slot.key.get());
+            if (slot.key) out.slots[i] = Slot{slot.key.clone(), slot.value.clone(), slot.hash, slot.distance, slot.plain};
         }
+        out.count = count;
         return out;
     }
 

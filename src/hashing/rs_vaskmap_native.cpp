@@ -4,13 +4,16 @@
 // `count` pairs in all, never above capacity. Invariant: a first-table pair sits
 // in the bucket its stored hash names.
 //
-// Each pair keeps its key's full key_hash, which serves as the bucket's index:
-// `contains` and `remove` match on it without Python equality, scanning the
-// bucket from its newest pair back, so that two pairs sharing one 64-bit hash
-// (a NaN inserted twice, 1 and 5e-324) are reached newest first and, once that
-// one is gone, the older one. A scan of a bucket's hashes costs less than the
-// equality scan `get` makes over the same pairs anyway, needs no memory of its
-// own, and cannot lose a pair to a shared hash as a hash-to-position map would.
+// Each pair keeps its key's full key_hash and its native key (kind and value):
+// `contains` and `remove` identify a key by that native key without Python
+// equality, the hash only as the cheap first test. A 64-bit hash alone is not an
+// identity here: Int and Float hash their raw 64 bits, so 1.0 and the int
+// 4607182418800017408 (or 1 and 5e-324) share one, and must stay separately
+// reachable. The scan runs from the bucket's newest pair back, so a native key
+// stored twice (a NaN is unequal to itself, so insert keeps both) is reached
+// newest first and, once that one is gone, the older one. A scan of a bucket
+// costs less than the equality scan `get` makes over the same pairs anyway and
+// needs no memory of its own.
 //
 // Eviction always goes through the new key's first-table bucket: its last pair
 // gives way and can only move on to its own second-table bucket. If that is full
@@ -36,6 +39,17 @@ struct Entry {
     Ref value;
     std::uint64_t hash;
     bool plain;
+    // The native key the pair was placed by. A Str's bytes are not copied: the key
+    // object is a str held by `key`, whose cached UTF-8 form they are.
+    NativeKey::Kind kind;
+    std::uint64_t word;
+
+    NativeKey native() const noexcept {
+        if (kind != NativeKey::Kind::Str) return {kind, word, {}};
+        Py_ssize_t size = 0;
+        const char *data = PyUnicode_AsUTF8AndSize(key.get(), &size);  // cached since placement: cannot fail
+        return {kind, 0, {data, static_cast<std::size_t>(size)}};
+    }
 };
 
 using Bucket = std::vector<Entry>;
@@ -89,6 +103,7 @@ struct VaskMap {
 
     // The key's two buckets by index into `buckets`; `none` when there are none.
     struct Location {
+        NativeKey native;
         Probe probe;
         std::size_t first, second;
     };
@@ -100,8 +115,9 @@ struct VaskMap {
     Location locate(PyObject *key) const {
         NativeKey native = to_native_key(key);
         Probe probe = probe_of(key, native);
-        if (n == 0) return {probe, none, none};
-        return {probe, static_cast<std::size_t>(probe.hash % n), static_cast<std::size_t>(n + key_fx_hash(native) % n)};
+        if (n == 0) return {native, probe, none, none};
+        return {native, probe, static_cast<std::size_t>(probe.hash % n),
+                static_cast<std::size_t>(n + key_fx_hash(native) % n)};
     }
 
     // Python equality over the first bucket, then the second, each in placement
@@ -117,13 +133,13 @@ struct VaskMap {
         return {};
     }
 
-    // The bucket index: the newest pair carrying the key's hash, first bucket first.
-    Found find_hash(const Location &at) const noexcept {
+    // The newest pair placed by the key's native key, first bucket first.
+    Found find_native(const Location &at) const noexcept {
         for (std::size_t b : {at.first, at.second}) {
             if (b == none) break;
             const Bucket &bucket = buckets[b];
             for (std::size_t p = bucket.size(); p-- > 0;)
-                if (bucket[p].hash == at.probe.hash) return {b, p};
+                if (bucket[p].hash == at.probe.hash && same_native_key(bucket[p].native(), at.native)) return {b, p};
         }
         return {};
     }
@@ -159,7 +175,7 @@ struct VaskMap {
         if (count >= cap) throw_full(cap);
         Location at = locate(key);  // capacity above 0 means there are buckets
         if (holds_equal(at)) return false;
-        Entry entry{Ref::borrow(key), std::move(value), at.probe.hash, at.probe.plain};
+        Entry entry{Ref::borrow(key), std::move(value), at.probe.hash, at.probe.plain, at.native.kind, at.native.word};
         Bucket &first = buckets[at.first], &second = buckets[at.second];
         if (first.size() < limit) {
             append(first, std::move(entry));
@@ -170,9 +186,9 @@ struct VaskMap {
             return true;
         }
         Entry &last = first.back();
-        // The displaced key was converted once already; converting it again
-        // finds its second bucket (and reports the error if it no longer converts).
-        Bucket &onward = buckets[n + key_fx_hash(to_native_key(last.key.get())) % n];
+        // The displaced pair moves by the native key it was placed by: converting
+        // its key again could run Python code that now answers differently.
+        Bucket &onward = buckets[n + key_fx_hash(last.native()) % n];
         if (onward.size() >= limit) throw_eviction_limit();
         reserve_one(onward);
         onward.push_back(std::move(last));
@@ -182,7 +198,7 @@ struct VaskMap {
     }
 
     Ref remove(PyObject *key) {
-        Found found = find_hash(locate(key));
+        Found found = find_native(locate(key));
         if (!found) return Ref::none();
         Bucket &bucket = buckets[found.bucket];
         Entry removed = std::move(bucket[found.position]);
@@ -203,7 +219,7 @@ struct VaskMap {
         return true;
     }
 
-    bool contains(PyObject *key) const { return bool(find_hash(locate(key))); }
+    bool contains(PyObject *key) const { return bool(find_native(locate(key))); }
 
     Ref from_keys(PyObject *iterable) const {
         std::vector<Ref> found;
@@ -240,7 +256,8 @@ struct VaskMap {
         for (std::size_t b = 0; b < buckets.size(); ++b) {
             out.buckets[b].reserve(buckets[b].size());
             for (const Entry &entry : buckets[b])
-                out.buckets[b].push_back(Entry{entry.key.clone(), entry.value.clone(), entry.hash, entry.plain});
+                out.buckets[b].push_back(
+                    Entry{entry.key.clone(), entry.value.clone(), entry.hash, entry.plain, entry.kind, entry.word});
         }
         out.count = count;
         return out;
@@ -312,8 +329,10 @@ struct VaskMap {
         std::uint64_t pairs = 0;
         for (std::size_t b = 0; b < buckets.size(); ++b) {
             if (buckets[b].size() > limit) throw_panic("VaskMap bucket holds more than bucket_size pairs");
-            for (const Entry &entry : buckets[b])
+            for (const Entry &entry : buckets[b]) {
                 if (b < n && entry.hash % n != b) throw_panic("VaskMap pair is not in its first-table bucket");
+                if (key_hash(entry.native()) != entry.hash) throw_panic("VaskMap pair's native key lost its hash");
+            }
             pairs += buckets[b].size();
         }
         if (pairs != count || count > cap) throw_panic("VaskMap size disagrees with its buckets");
