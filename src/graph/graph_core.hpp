@@ -208,6 +208,43 @@ private:
     std::size_t size_ = 0;
 };
 
+// A growable array of records in fixed pages of about 64 KB. Growing copies
+// nothing and leaves at most one page part-used, where a doubling vector copies
+// every record and holds up to twice the room it needs (and the C allocator
+// keeps the blocks it outgrew resident). An access is one more load, from a
+// page table that stays in the first-level cache.
+template <class T>
+class Paged {
+    static constexpr std::size_t per_page = std::bit_floor(std::size_t{64 * 1024} / sizeof(T));
+    static constexpr unsigned page_shift = std::countr_zero(per_page);
+
+public:
+    T &operator[](std::size_t i) noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
+    const T &operator[](std::size_t i) const noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
+    std::size_t size() const noexcept { return size_; }
+
+    // Appends a default record.
+    void emplace_back() {
+        if (size_ == pages_.size() * per_page) {
+            pages_.reserve(pages_.size() + 1);
+            pages_.push_back(std::make_unique<T[]>(per_page));
+        } else {
+            (*this)[size_] = T{};
+        }
+        ++size_;
+    }
+    // Forgets the last record, which must be as emplace_back left it.
+    void pop_back() noexcept { --size_; }
+    // Grows an empty array to `n` default records.
+    void resize(std::size_t n) {
+        while (size_ < n) emplace_back();
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> pages_;
+    std::size_t size_ = 0;
+};
+
 // One bit per slot: a traversal's marks for 100,000 nodes fit in 12.5 KB,
 // which stays in the first-level cache while the search jumps around.
 class SlotSet {
@@ -498,8 +535,8 @@ public:
         if (node_count_ == 0) throw_value_error("Graph is already empty");
         // Detach everything first: releasing the payloads may run finalisers,
         // which must find an empty, consistent graph.
-        std::vector<NodeT> old = std::exchange(nodes_, {});
-        std::vector<Links> old_links = std::exchange(adj_, std::vector<Links>());
+        auto old = std::exchange(nodes_, {});
+        auto old_links = std::exchange(adj_, {});
         slot_of_ = {};
         index_ = {};
         head_ = tail_ = free_ = no_slot;
@@ -680,8 +717,8 @@ public:
             });
         });
         std::size_t indexed_entries = 0;
-        for (const Links &links : t.adj_)
-            for (std::size_t size : {links.out.size(), links.in.size()})
+        for (std::uint32_t slot = 0; slot < count; ++slot)
+            for (std::size_t size : {t.adj_[slot].out.size(), t.adj_[slot].in.size()})
                 if (size >= graph::index_from) indexed_entries += size;
         t.index_.reserve(indexed_entries);
         for (std::uint32_t slot = 0; slot < count; ++slot) {
@@ -1067,8 +1104,8 @@ private:
         return list.live();
     }
 
-    std::vector<Links> adj_;
-    std::vector<NodeT> nodes_;  // in step with adj_
+    graph::Paged<Links> adj_;
+    graph::Paged<NodeT> nodes_;  // in step with adj_
     graph::IdTable slot_of_;
     graph::FlatMap<std::uint32_t, ~std::uint64_t{0}> index_;  // (owner, vector, neighbour) -> position
     std::uint32_t head_ = no_slot, tail_ = no_slot, free_ = no_slot;
