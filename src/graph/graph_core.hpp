@@ -162,30 +162,58 @@ private:
 // cache. A page whose ids are all gone is freed, so a graph that keeps
 // inserting and removing holds memory for the pages of its live nodes plus one
 // pointer per 64 ids ever assigned, not a slot per id ever assigned.
+//
+// Until the first id is erased, ids 1..n sit in slots 0..n-1 (inserts fill
+// slots in order while no slot has been freed), so the table keeps no pages at
+// all and a lookup is a subtraction: building a graph pays neither the memory
+// nor the cache misses of the pages. The pages are made on the first erase.
 class IdTable {
 public:
     std::uint32_t find(std::uint64_t id) const noexcept {
+        if (dense_) return id - 1 < size_ ? static_cast<std::uint32_t>(id - 1) : no_slot;
         std::uint64_t page = id >> page_bits;
         if (page >= pages_.size() || !pages_[page]) return no_slot;
         return pages_[page]->slots[id & page_mask];
     }
 
-    // Makes room for `id`, so that set(id, ...) cannot fail.
+    // Makes room for `id`, so that insert(id, ...) cannot fail.
     void reserve(std::uint64_t id) {
+        if (dense_ && id == size_ + 1) return;
+        make_sparse();
         std::uint64_t page = id >> page_bits;
         if (page >= pages_.size()) pages_.resize(page + 1);
         if (!pages_[page]) pages_[page] = std::make_unique<Page>();
     }
 
-    // The id must be absent and reserved.
+    // The id must be absent and reserved; while the table is dense, the id is
+    // the next one (reserve saw to that) and the slot must be id - 1.
     void insert(std::uint64_t id, std::uint32_t slot) noexcept {
+        if (dense_) {
+            ++size_;
+            return;
+        }
         Page &page = *pages_[id >> page_bits];
         page.slots[id & page_mask] = slot;
         ++page.live;
         ++size_;
     }
 
-    // The id must be present.
+    // Builds the pages of a dense table: the step of an erase that can fail,
+    // so callers take it before they change anything.
+    void make_sparse() {
+        if (!dense_) return;
+        std::vector<std::unique_ptr<Page>> pages((size_ >> page_bits) + 1);
+        for (std::uint64_t id = 1; id <= size_; ++id) {
+            std::unique_ptr<Page> &page = pages[id >> page_bits];
+            if (!page) page = std::make_unique<Page>();
+            page->slots[id & page_mask] = static_cast<std::uint32_t>(id - 1);
+            ++page->live;
+        }
+        pages_ = std::move(pages);
+        dense_ = false;
+    }
+
+    // The id must be present, and make_sparse called.
     void erase(std::uint64_t id) noexcept {
         std::unique_ptr<Page> &page = pages_[id >> page_bits];
         page->slots[id & page_mask] = no_slot;
@@ -206,6 +234,7 @@ private:
 
     std::vector<std::unique_ptr<Page>> pages_;
     std::size_t size_ = 0;
+    bool dense_ = true;
 };
 
 // A growable array of records in fixed pages of about 64 KB. Growing copies
@@ -486,6 +515,7 @@ public:
     Ref remove(std::uint64_t key) {
         require_nodes();
         std::uint32_t slot = slot_or(key, "Value not found in Graph");
+        slot_of_.make_sparse();
         drop_edges_of(slot);
         NodeT &node = nodes_[slot];
         (node.prev == no_slot ? head_ : nodes_[node.prev].next) = node.next;
