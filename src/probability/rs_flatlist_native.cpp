@@ -225,7 +225,18 @@ public:
         return reinterpret_cast<PyObject *>(cells_[i].tagged & ~kind_mask);
     }
     std::uint8_t height(std::size_t i) const noexcept { return heights_[i]; }
-    Key key(std::size_t i) const noexcept { return (*this)[i].key(); }
+    // Reads the 16-byte cell alone: binary searches never touch the heights.
+    Key key(std::size_t i) const noexcept {
+        Key k;
+        k.kind = static_cast<Kind>(cells_[i].tagged & kind_mask);
+        if (k.kind == Kind::Str)
+            k.s = obj(i);
+        else if (k.kind == Kind::Float)
+            k.d = std::bit_cast<double>(cells_[i].bits);
+        else
+            k.i = cells_[i].bits;
+        return k;
+    }
     Element operator[](std::size_t i) const noexcept {
         const Cell &cell = cells_[i];
         return Element{obj(i), cell.bits, static_cast<Kind>(cell.tagged & kind_mask), heights_[i]};
@@ -289,21 +300,16 @@ private:
         heights_[at] = e.height;
     }
 
+    // Should the second array fail to resize, the first keeps its new size and
+    // the capacity is what both arrays then have room for.
     void resize_storage(std::size_t capacity) {
-        // Both arrays are had before either is replaced, so a failure changes nothing.
-        auto *cells = static_cast<Cell *>(std::malloc(capacity * sizeof(Cell)));
-        auto *heights = static_cast<std::uint8_t *>(std::malloc(capacity));
-        if (!cells || !heights) {
-            std::free(cells);
-            std::free(heights);
-            throw std::bad_alloc();
-        }
-        if (size_) {
-            std::memcpy(cells, cells_, size_ * sizeof(Cell));
-            std::memcpy(heights, heights_, size_);
-        }
-        std::free(std::exchange(cells_, cells));
-        std::free(std::exchange(heights_, heights));
+        auto *cells = static_cast<Cell *>(std::realloc(cells_, capacity * sizeof(Cell)));
+        if (!cells) throw std::bad_alloc();
+        cells_ = cells;
+        capacity_ = static_cast<std::uint32_t>(std::min<std::size_t>(capacity_, capacity));
+        auto *heights = static_cast<std::uint8_t *>(std::realloc(heights_, capacity));
+        if (!heights) throw std::bad_alloc();
+        heights_ = heights;
         capacity_ = static_cast<std::uint32_t>(capacity);
     }
 
