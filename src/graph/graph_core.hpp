@@ -8,16 +8,19 @@
 // slots by a paged id table. Each node keeps its neighbours (successors when
 // directed) as a vector of entries, plus predecessors when directed, so a
 // traversal walks plain arrays and never hashes an id. The vectors of all
-// nodes sit in one array of 128-byte records, their first entries in place,
-// and payloads, ids and order links in a parallel array: building and walking
-// a sparse graph touches one cache line per node visited. Every entry knows the
-// position of its mirror entry at the other end (its twin), so dropping an edge,
-// or all of a removed node's edges, costs O(1) per edge with no lookup at all.
+// nodes sit in one array of one-cache-line records (two for weighted graphs),
+// their first entries in place, and payloads, ids and order links in a
+// parallel array: building and walking a sparse graph touches one cache line
+// per node visited. An unweighted entry is just the other end's slot, four
+// bytes, so a node with five edges each way costs about 120 bytes in all.
 //
 // Edge tests scan the shorter of the two vectors concerned; a vector that grows
 // past `index_from` entries is also indexed in one flat table keyed by (owner,
 // vector, neighbour), so dense graphs keep constant-time edge tests while sparse
 // ones pay neither the memory nor the cache misses of a table of all edges.
+// Dropping an edge finds its mirror entry at the other end the same way: a
+// scan of at most `index_from` entries or one probe, so removing a node costs
+// O(1) per edge.
 //
 // Order. Ids grow with every insert, so insertion order is ascending id order;
 // a doubly linked list through the slots keeps it while slots are reused. A
@@ -28,11 +31,11 @@
 //
 // Invariants (check() verifies them on small graphs in the sanitizer build):
 // `node_count_` = live slots = entries of the id table = length of the order
-// list; every live entry names a live slot and its twin names it back; an
-// undirected edge is a mirrored pair of entries with equal weights (a self-loop
-// is one entry, its own twin), a directed edge a successor entry mirrored by a
-// predecessor entry; `edge_count_` counts edges; an indexed vector has exactly
-// its live entries in the index.
+// list; every live entry names a live slot whose matching vector names the
+// owner back; an undirected edge is a mirrored pair of entries with equal
+// weights (a self-loop is one entry), a directed edge a successor entry
+// mirrored by a predecessor entry; `edge_count_` counts edges; an indexed
+// vector has exactly its live entries in the index.
 #pragma once
 
 #include "elements.hpp"
@@ -159,30 +162,58 @@ private:
 // cache. A page whose ids are all gone is freed, so a graph that keeps
 // inserting and removing holds memory for the pages of its live nodes plus one
 // pointer per 64 ids ever assigned, not a slot per id ever assigned.
+//
+// Until the first id is erased, ids 1..n sit in slots 0..n-1 (inserts fill
+// slots in order while no slot has been freed), so the table keeps no pages at
+// all and a lookup is a subtraction: building a graph pays neither the memory
+// nor the cache misses of the pages. The pages are made on the first erase.
 class IdTable {
 public:
     std::uint32_t find(std::uint64_t id) const noexcept {
+        if (dense_) return id - 1 < size_ ? static_cast<std::uint32_t>(id - 1) : no_slot;
         std::uint64_t page = id >> page_bits;
         if (page >= pages_.size() || !pages_[page]) return no_slot;
         return pages_[page]->slots[id & page_mask];
     }
 
-    // Makes room for `id`, so that set(id, ...) cannot fail.
+    // Makes room for `id`, so that insert(id, ...) cannot fail.
     void reserve(std::uint64_t id) {
+        if (dense_ && id == size_ + 1) return;
+        make_sparse();
         std::uint64_t page = id >> page_bits;
         if (page >= pages_.size()) pages_.resize(page + 1);
         if (!pages_[page]) pages_[page] = std::make_unique<Page>();
     }
 
-    // The id must be absent and reserved.
+    // The id must be absent and reserved; while the table is dense, the id is
+    // the next one (reserve saw to that) and the slot must be id - 1.
     void insert(std::uint64_t id, std::uint32_t slot) noexcept {
+        if (dense_) {
+            ++size_;
+            return;
+        }
         Page &page = *pages_[id >> page_bits];
         page.slots[id & page_mask] = slot;
         ++page.live;
         ++size_;
     }
 
-    // The id must be present.
+    // Builds the pages of a dense table: the step of an erase that can fail,
+    // so callers take it before they change anything.
+    void make_sparse() {
+        if (!dense_) return;
+        std::vector<std::unique_ptr<Page>> pages((size_ >> page_bits) + 1);
+        for (std::uint64_t id = 1; id <= size_; ++id) {
+            std::unique_ptr<Page> &page = pages[id >> page_bits];
+            if (!page) page = std::make_unique<Page>();
+            page->slots[id & page_mask] = static_cast<std::uint32_t>(id - 1);
+            ++page->live;
+        }
+        pages_ = std::move(pages);
+        dense_ = false;
+    }
+
+    // The id must be present, and make_sparse called.
     void erase(std::uint64_t id) noexcept {
         std::unique_ptr<Page> &page = pages_[id >> page_bits];
         page->slots[id & page_mask] = no_slot;
@@ -202,6 +233,44 @@ private:
     };
 
     std::vector<std::unique_ptr<Page>> pages_;
+    std::size_t size_ = 0;
+    bool dense_ = true;
+};
+
+// A growable array of records in fixed pages of about 64 KB. Growing copies
+// nothing and leaves at most one page part-used, where a doubling vector copies
+// every record and holds up to twice the room it needs (and the C allocator
+// keeps the blocks it outgrew resident). An access is one more load, from a
+// page table that stays in the first-level cache.
+template <class T>
+class Paged {
+    static constexpr std::size_t per_page = std::bit_floor(std::size_t{64 * 1024} / sizeof(T));
+    static constexpr unsigned page_shift = std::countr_zero(per_page);
+
+public:
+    T &operator[](std::size_t i) noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
+    const T &operator[](std::size_t i) const noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
+    std::size_t size() const noexcept { return size_; }
+
+    // Appends a default record.
+    void emplace_back() {
+        if (size_ == pages_.size() * per_page) {
+            pages_.reserve(pages_.size() + 1);
+            pages_.push_back(std::make_unique<T[]>(per_page));
+        } else {
+            (*this)[size_] = T{};
+        }
+        ++size_;
+    }
+    // Forgets the last record, which must be as emplace_back left it.
+    void pop_back() noexcept { --size_; }
+    // Grows an empty array to `n` default records.
+    void resize(std::size_t n) {
+        while (size_ < n) emplace_back();
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> pages_;
     std::size_t size_ = 0;
 };
 
@@ -226,16 +295,19 @@ private:
 template <class W>
 struct Entry {
     std::uint32_t slot;  // the other end; no_slot marks a removed entry
-    std::uint32_t twin;  // position of the mirror entry in the other end's vector
     [[no_unique_address]] W weight;
 };
+static_assert(sizeof(Entry<NoWeight>) == 4, "an unweighted entry is its slot alone");
 
 // A node's vector of entries, in edge-addition order, tombstones included. It
 // is `Bytes` long: the first entries live in the list itself, so a node of low
 // degree has its edges in the cache line its lookup brought in and owns no heap
-// memory; the entries past those go to one heap block. The block's capacity is
-// not stored but follows from the size (the next power of two, at least 4), so
-// the header is 16 bytes and a 64-byte list holds six 8-byte entries in place.
+// memory; the entries past those go to one block from the small-object
+// allocator (the GIL is always held), which has no per-block header. The
+// block's capacity is not stored but follows from the size: whole groups of
+// four entries while the block is short, so it wastes at most three, and the
+// next power of two once it is long, so appends stay amortised O(1). The
+// header is 16 bytes; a 32-byte list holds four 4-byte entries in place.
 // Positions run across both parts.
 template <class E, std::size_t Bytes>
 class AdjList {
@@ -249,12 +321,12 @@ public:
     AdjList(AdjList &&other) noexcept { take(other); }
     AdjList &operator=(AdjList &&other) noexcept {
         if (this != &other) {
-            std::free(heap_);
+            PyObject_Free(heap_);
             take(other);
         }
         return *this;
     }
-    ~AdjList() { std::free(heap_); }
+    ~AdjList() { PyObject_Free(heap_); }
 
     std::uint32_t size() const noexcept { return size_; }
     std::uint32_t live() const noexcept { return size_ - dead; }
@@ -283,9 +355,9 @@ public:
     void truncate(std::uint32_t size) noexcept {
         std::uint32_t capacity = heap_capacity(size);
         if (capacity == 0) {
-            std::free(std::exchange(heap_, nullptr));
+            PyObject_Free(std::exchange(heap_, nullptr));
         } else if (capacity < heap_capacity(size_)) {
-            if (E *smaller = static_cast<E *>(std::realloc(heap_, capacity * sizeof(E)))) heap_ = smaller;
+            if (E *smaller = static_cast<E *>(PyObject_Realloc(heap_, capacity * sizeof(E)))) heap_ = smaller;
         }
         size_ = size;
     }
@@ -315,8 +387,13 @@ private:
 
     // The heap entries a list of `size` entries has room for.
     static std::uint32_t heap_capacity(std::uint32_t size) noexcept {
-        return size <= inline_count ? 0 : std::max<std::uint32_t>(4, std::bit_ceil(size - inline_count));
+        if (size <= inline_count) return 0;
+        std::uint32_t spilled = size - inline_count;
+        return spilled <= fine_until ? (spilled + 3) / 4 * 4 : std::bit_ceil(spilled);
     }
+    // Up to here a block grows four entries at a time: each step copies at
+    // most this many entries, a few cache lines.
+    static constexpr std::uint32_t fine_until = 64;
 
     void take(AdjList &other) noexcept {
         dead = other.dead;
@@ -328,7 +405,7 @@ private:
         other.indexed = false;
     }
     void reallocate(std::uint32_t capacity) {
-        E *grown = static_cast<E *>(std::realloc(heap_, std::size_t{capacity} * sizeof(E)));
+        E *grown = static_cast<E *>(PyObject_Realloc(heap_, std::size_t{capacity} * sizeof(E)));
         if (!grown) throw std::bad_alloc();
         heap_ = grown;
     }
@@ -339,15 +416,17 @@ private:
 };
 
 // What traversals and edge changes touch, one record per slot in one array:
-// a node's vectors, each a cache line (two for an undirected node's only one),
-// aligned so that a list never straddles lines.
+// a node's vectors in one cache line (two when the entries carry weights),
+// aligned so that a record never straddles lines. Directed nodes split it
+// evenly between successors and predecessors.
 template <class W, bool Directed>
 struct alignas(64) Adjacency {
-    AdjList<Entry<W>, Directed ? 64 : 128> out;  // neighbours, or successors when directed
-    [[no_unique_address]] std::conditional_t<Directed, AdjList<Entry<NoWeight>, 64>, NoWeight> in;  // predecessors
+    static constexpr std::size_t bytes = std::is_same_v<W, NoWeight> ? 64 : 128;
+    AdjList<Entry<W>, Directed ? bytes / 2 : bytes> out;  // neighbours, or successors when directed
+    [[no_unique_address]] std::conditional_t<Directed, AdjList<Entry<NoWeight>, bytes / 2>, NoWeight> in;  // predecessors
 };
-static_assert(sizeof(Adjacency<NoWeight, true>) == 128 && sizeof(Adjacency<double, true>) == 128);
-static_assert(sizeof(Adjacency<NoWeight, false>) == 128 && sizeof(Adjacency<double, false>) == 128);
+static_assert(sizeof(Adjacency<NoWeight, true>) == 64 && sizeof(Adjacency<double, true>) == 128);
+static_assert(sizeof(Adjacency<NoWeight, false>) == 64 && sizeof(Adjacency<double, false>) == 128);
 
 // The rest of a node, in a parallel array.
 struct NodeData {
@@ -436,6 +515,7 @@ public:
     Ref remove(std::uint64_t key) {
         require_nodes();
         std::uint32_t slot = slot_or(key, "Value not found in Graph");
+        slot_of_.make_sparse();
         drop_edges_of(slot);
         NodeT &node = nodes_[slot];
         (node.prev == no_slot ? head_ : nodes_[node.prev].next) = node.next;
@@ -489,8 +569,8 @@ public:
         if (node_count_ == 0) throw_value_error("Graph is already empty");
         // Detach everything first: releasing the payloads may run finalisers,
         // which must find an empty, consistent graph.
-        std::vector<NodeT> old = std::exchange(nodes_, {});
-        std::vector<Links> old_links = std::exchange(adj_, std::vector<Links>());
+        auto old = std::exchange(nodes_, {});
+        auto old_links = std::exchange(adj_, {});
         slot_of_ = {};
         index_ = {};
         head_ = tail_ = free_ = no_slot;
@@ -517,12 +597,12 @@ public:
 
     bool is_connected(std::uint64_t first, std::uint64_t second) const {
         auto [from, to] = query_ends(first, second);
-        return find_edge(from, to) != no_slot;
+        return has_edge(from, to);
     }
 
     void remove_edge(std::uint64_t first, std::uint64_t second) {
         auto [from, to] = query_ends(first, second);
-        std::uint32_t at = find_edge(from, to);
+        std::uint32_t at = out_position(from, to);
         if (at == no_slot) throw_value_error(Kind::no_connection);
         unlink(from, at);
     }
@@ -531,7 +611,7 @@ public:
         requires weighted
     {
         auto [from, to] = query_ends(first, second);
-        std::uint32_t at = find_edge(from, to);
+        std::uint32_t at = out_position(from, to);
         if (at == no_slot) throw_value_error("X and Y nodes are not connected");
         return adj_[from].out[at].weight;
     }
@@ -666,15 +746,13 @@ public:
             std::uint32_t u = renumbered[slot];
             adj_[slot].out.for_each([&](const Out &e) {
                 std::uint32_t v = renumbered[e.slot];
-                auto &successors = t.adj_[v].out;
-                auto &predecessors = t.adj_[u].in;
-                successors.push_back({u, predecessors.size(), e.weight});
-                predecessors.push_back({v, successors.size() - 1, {}});
+                t.adj_[v].out.push_back({u, e.weight});
+                t.adj_[u].in.push_back({v, {}});
             });
         });
         std::size_t indexed_entries = 0;
-        for (const Links &links : t.adj_)
-            for (std::size_t size : {links.out.size(), links.in.size()})
+        for (std::uint32_t slot = 0; slot < count; ++slot)
+            for (std::size_t size : {t.adj_[slot].out.size(), t.adj_[slot].in.size()})
                 if (size >= graph::index_from) indexed_entries += size;
         t.index_.reserve(indexed_entries);
         for (std::uint32_t slot = 0; slot < count; ++slot) {
@@ -845,9 +923,10 @@ private:
         return f(adj_[owner].out);
     }
 
-    // Where an entry's twin lives: a successor's twin is a predecessor entry and
-    // the other way round; undirected twins are both neighbour entries.
-    static bool twin_kind(bool predecessors) noexcept { return directed && !predecessors; }
+    // Which vector of the other end mirrors an entry: a successor entry is
+    // mirrored by a predecessor entry and the other way round; undirected
+    // entries by neighbour entries.
+    static bool mirror_kind(bool predecessors) noexcept { return directed && !predecessors; }
 
     static std::uint64_t index_key(std::uint32_t owner, bool predecessors, std::uint32_t neighbour) noexcept {
         return (std::uint64_t{owner} << 33) | (std::uint64_t{predecessors} << 32) | neighbour;
@@ -863,13 +942,24 @@ private:
         return list.find(neighbour);
     }
 
-    // The position of the edge from -> to in from's vector, or no_slot.
-    std::uint32_t find_edge(std::uint32_t from, std::uint32_t to) const noexcept {
+    // Whether the edge from -> to exists, asking the shorter of the two vectors.
+    bool has_edge(std::uint32_t from, std::uint32_t to) const noexcept {
         const auto &out = adj_[from].out;
         const auto &back = backward(to);
-        if (out.size() <= back.size()) return position_in(out, from, false, to);
-        std::uint32_t at = position_in(back, to, directed, from);
-        return at == no_slot ? no_slot : back[at].twin;
+        if (out.size() <= back.size()) return position_in(out, from, false, to) != no_slot;
+        return position_in(back, to, directed, from) != no_slot;
+    }
+
+    // The position of the edge from -> to in from's vector, or no_slot.
+    std::uint32_t out_position(std::uint32_t from, std::uint32_t to) const noexcept {
+        return position_in(adj_[from].out, from, false, to);
+    }
+
+    // The position of the entry mirroring `owner`'s entry for `other`: in
+    // other's vector of kind mirror_kind(predecessors). It must exist.
+    std::uint32_t mirror_position(std::uint32_t owner, bool predecessors, std::uint32_t other) const noexcept {
+        bool kind = mirror_kind(predecessors);
+        return with_list(other, kind, [&](const auto &list) { return position_in(list, other, kind, owner); });
     }
 
     // Index entries an append to `list` may need: one, or the whole vector
@@ -906,48 +996,46 @@ private:
     // Adds the edge or, if it exists, replaces its weight. Everything that can
     // fail (allocation) happens before the first change.
     void link(std::uint32_t from, std::uint32_t to, Weight weight) {
-        std::uint32_t at = find_edge(from, to);
-        if (at != no_slot) {
-            if constexpr (weighted) {
-                auto &entry = adj_[from].out[at];
-                entry.weight = weight;
-                if constexpr (!directed) adj_[to].out[entry.twin].weight = weight;
+        if constexpr (weighted) {
+            std::uint32_t at = out_position(from, to);
+            if (at != no_slot) {
+                adj_[from].out[at].weight = weight;
+                if constexpr (!directed)
+                    if (from != to) adj_[to].out[mirror_position(from, false, to)].weight = weight;
+                return;
             }
+        } else if (has_edge(from, to)) {
             return;
         }
         auto &source = adj_[from].out;
-        std::uint32_t position = source.size();
         if constexpr (directed) {
             auto &target = adj_[to].in;
             source.make_room();
             target.make_room();
             index_.reserve(index_need(source) + index_need(target));
-            std::uint32_t back = target.size();
-            append(from, false, source, Out{to, back, weight});
-            append(to, true, target, graph::Entry<NoWeight>{from, position, {}});
+            append(from, false, source, Out{to, weight});
+            append(to, true, target, graph::Entry<NoWeight>{from, {}});
         } else if (from == to) {
             source.make_room();
             index_.reserve(index_need(source));
-            append(from, false, source, Out{to, position, weight});
+            append(from, false, source, Out{to, weight});
         } else {
             auto &target = adj_[to].out;
             source.make_room();
             target.make_room();
             index_.reserve(index_need(source) + index_need(target));
-            std::uint32_t back = target.size();
-            append(from, false, source, Out{to, back, weight});
-            append(to, false, target, Out{from, position, weight});
+            append(from, false, source, Out{to, weight});
+            append(to, false, target, Out{from, weight});
         }
         ++edge_count_;
     }
 
-    // Drops the edge at `position` of from's vector, and its twin.
+    // Drops the edge at `position` of from's vector, and its mirror.
     void unlink(std::uint32_t from, std::uint32_t position) noexcept {
         const Out entry = adj_[from].out[position];
         bury(from, false, position);
-        // Compacting from's vector rewrites twin fields elsewhere but moves no
-        // entry there, so entry.twin still locates the mirror.
-        if (directed || entry.slot != from) bury(entry.slot, twin_kind(false), entry.twin);
+        if (directed || entry.slot != from)
+            bury(entry.slot, mirror_kind(false), mirror_position(from, false, entry.slot));
         --edge_count_;
     }
 
@@ -957,22 +1045,22 @@ private:
         Links &node = adj_[slot];
         if (node.out.indexed) drop_index(slot, false, node.out);
         node.out.for_each([&](const Out &e) {
-            if (e.slot != slot) bury(e.slot, twin_kind(false), e.twin);
+            if (e.slot != slot) bury(e.slot, mirror_kind(false), mirror_position(slot, false, e.slot));
             --edge_count_;
         });
         if constexpr (directed) {
             if (node.in.indexed) drop_index(slot, true, node.in);
             node.in.for_each([&](const graph::Entry<NoWeight> &e) {
                 if (e.slot == slot) return;  // the self-loop went with the successors
-                bury(e.slot, false, e.twin);
+                bury(e.slot, false, mirror_position(slot, true, e.slot));
                 --edge_count_;
             });
         }
     }
 
     // Turns entry `position` of a vector of `owner` into a tombstone, compacting
-    // the vector once tombstones are the majority; entries that move tell their
-    // twins (and the index) where they went.
+    // the vector once tombstones are the majority; entries that move tell the
+    // index where they went.
     void bury(std::uint32_t owner, bool predecessors, std::uint32_t position) noexcept {
         with_list(owner, predecessors, [&](auto &list) {
             auto &entry = list[position];
@@ -985,14 +1073,7 @@ private:
                 auto moved = list[i];
                 if (moved.slot == no_slot) continue;
                 list[kept] = moved;
-                if (kept != i) {
-                    if (!directed && moved.slot == owner)
-                        list[kept].twin = kept;  // an undirected self-loop is its own twin
-                    else
-                        with_list(moved.slot, twin_kind(predecessors),
-                                  [&](auto &other) { other[moved.twin].twin = kept; });
-                    if (list.indexed) *index_.find(index_key(owner, predecessors, moved.slot)) = kept;
-                }
+                if (kept != i && list.indexed) *index_.find(index_key(owner, predecessors, moved.slot)) = kept;
                 ++kept;
             }
             list.truncate(kept);
@@ -1075,12 +1156,13 @@ private:
                 continue;
             }
             if (e.slot >= nodes_.size() || !nodes_[e.slot].payload) fail("entry names a removed node");
-            with_list(e.slot, twin_kind(predecessors), [&](const auto &other) {
-                if (e.twin >= other.size()) fail("twin out of range");
-                const auto &twin = other[e.twin];
-                if (twin.slot != owner || twin.twin != i) fail("twin does not point back");
+            for (std::uint32_t j = 0; j < i; ++j)
+                if (list[j].slot == e.slot) fail("parallel entries");
+            with_list(e.slot, mirror_kind(predecessors), [&](const auto &other) {
+                std::uint32_t at = other.find(owner);
+                if (at == no_slot) fail("entry without its mirror");
                 if constexpr (weighted && !directed)
-                    if (std::bit_cast<std::uint64_t>(twin.weight) != std::bit_cast<std::uint64_t>(e.weight))
+                    if (std::bit_cast<std::uint64_t>(other[at].weight) != std::bit_cast<std::uint64_t>(e.weight))
                         fail("mirrored weight");
             });
             if (list.indexed) {
@@ -1093,8 +1175,8 @@ private:
         return list.live();
     }
 
-    std::vector<Links> adj_;
-    std::vector<NodeT> nodes_;  // in step with adj_
+    graph::Paged<Links> adj_;
+    graph::Paged<NodeT> nodes_;  // in step with adj_
     graph::IdTable slot_of_;
     graph::FlatMap<std::uint32_t, ~std::uint64_t{0}> index_;  // (owner, vector, neighbour) -> position
     std::uint32_t head_ = no_slot, tail_ = no_slot, free_ = no_slot;

@@ -28,6 +28,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace morvena {
@@ -140,10 +142,9 @@ Ordering ordering_of(int sign) noexcept {
     return sign < 0 ? Ordering::Less : (sign > 0 ? Ordering::Greater : Ordering::Equal);
 }
 
-// 24 bytes: the key's value and kind are stored flat so that the height fits in
-// the padding, and a str's key is the payload itself.
+// An element as the algorithms see it; blocks store it packed (see Block).
 struct Element {
-    PyObject *obj;  // owned: one strong reference, released by the block
+    PyObject *obj;  // owned by the block it came from
     std::int64_t bits;  // an int's value or a double's bits
     Kind kind;
     std::uint8_t height;
@@ -180,23 +181,160 @@ struct Element {
         return equals_or_false(obj, probe);
     }
 };
-static_assert(sizeof(Element) == 24, "the blocks' shifts move whole elements");
 
-// A block owns the references of its elements.
-struct Block {
-    std::vector<Element> items;
+// Short enough that the shift of an insert stays in the L1 cache, long enough
+// that the block indexes stay small (about 5,000 blocks for a million elements).
+constexpr std::size_t kMaxBlock = 256;
+// A block grows by this many elements at a time rather than doubling, so its
+// slack stays under one step (a few percent of a typical block); the extra
+// reallocations cost one copy per step inserts, far less than the shifts.
+constexpr std::size_t kGrowth = 16;
 
+// A block owns the references of its elements, at most kMaxBlock + 1 of them
+// (one over the limit until the insert that made it splits it). It keeps them
+// in two parallel arrays, so that an element costs 17 bytes rather than a
+// padded 24: 16 bytes of payload and key bits, which is all a binary search
+// reads, the kind riding in the payload pointer's low bits (objects are at
+// least 8-aligned); and one byte of height, read only by the level walks.
+class Block {
+public:
     Block() = default;
-    Block(Block &&) noexcept = default;
+    Block(Block &&other) noexcept
+        : cells_(std::exchange(other.cells_, nullptr)),
+          heights_(std::exchange(other.heights_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
     Block &operator=(Block &&other) noexcept {
         Block old(std::move(*this));
-        items = std::move(other.items);
+        std::swap(cells_, other.cells_);
+        std::swap(heights_, other.heights_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
         return *this;
     }
     ~Block() {
-        for (Element &e : items) Ref released = Ref::steal(e.obj);
+        for (std::size_t i = 0; i < size_; ++i) Ref released = Ref::steal(obj(i));
+        std::free(cells_);
+        std::free(heights_);
     }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+
+    PyObject *obj(std::size_t i) const noexcept {
+        return reinterpret_cast<PyObject *>(cells_[i].tagged & ~kind_mask);
+    }
+    std::uint8_t height(std::size_t i) const noexcept { return heights_[i]; }
+    // Reads the 16-byte cell alone: binary searches never touch the heights.
+    Key key(std::size_t i) const noexcept {
+        Key k;
+        k.kind = static_cast<Kind>(cells_[i].tagged & kind_mask);
+        if (k.kind == Kind::Str)
+            k.s = obj(i);
+        else if (k.kind == Kind::Float)
+            k.d = std::bit_cast<double>(cells_[i].bits);
+        else
+            k.i = cells_[i].bits;
+        return k;
+    }
+    Element operator[](std::size_t i) const noexcept {
+        const Cell &cell = cells_[i];
+        return Element{obj(i), cell.bits, static_cast<Kind>(cell.tagged & kind_mask), heights_[i]};
+    }
+    Element back() const noexcept { return (*this)[size_ - 1]; }
+
+    // Room for `total` elements: the one step that can fail, taken before any
+    // change, so that the changes after it cannot.
+    void reserve(std::size_t total) {
+        if (total <= capacity_) return;
+        std::size_t capacity = std::min((total + kGrowth - 1) / kGrowth * kGrowth, kMaxBlock + 1);
+        resize_storage(std::max(capacity, total));
+    }
+
+    // Room must have been reserved.
+    void insert(std::size_t at, const Element &e) noexcept {
+        std::memmove(cells_ + at + 1, cells_ + at, (size_ - at) * sizeof(Cell));
+        std::memmove(heights_ + at + 1, heights_ + at, size_ - at);
+        put(at, e);
+        ++size_;
+    }
+    void push_back(const Element &e) noexcept { insert(size_, e); }
+
+    // Forgets n elements from `at` on; the caller has taken their references.
+    void erase(std::size_t at, std::size_t n) noexcept {
+        std::memmove(cells_ + at, cells_ + at + n, (size_ - at - n) * sizeof(Cell));
+        std::memmove(heights_ + at, heights_ + at + n, size_ - at - n);
+        size_ -= n;
+    }
+
+    // Forgets the elements from `n` on, whose references moved elsewhere, and
+    // gives back the room they took if it can.
+    void truncate(std::size_t n) noexcept {
+        size_ = n;
+        if (n == 0) {
+            std::free(std::exchange(cells_, nullptr));
+            std::free(std::exchange(heights_, nullptr));
+            capacity_ = 0;
+            return;
+        }
+        std::size_t capacity = (n + kGrowth - 1) / kGrowth * kGrowth;
+        if (capacity < capacity_) {
+            try {
+                resize_storage(capacity);
+            } catch (const std::bad_alloc &) {
+                // The larger arrays serve as well.
+            }
+        }
+    }
+
+private:
+    struct Cell {
+        std::uintptr_t tagged;  // payload pointer | kind
+        std::int64_t bits;
+    };
+    static constexpr std::uintptr_t kind_mask = 3;
+    static_assert(alignof(PyObject) >= 4, "the kind rides in a payload pointer's low bits");
+
+    void put(std::size_t at, const Element &e) noexcept {
+        cells_[at] = Cell{reinterpret_cast<std::uintptr_t>(e.obj) | static_cast<std::uintptr_t>(e.kind), e.bits};
+        heights_[at] = e.height;
+    }
+
+    // Should the second array fail to resize, the first keeps its new size and
+    // the capacity is what both arrays then have room for.
+    void resize_storage(std::size_t capacity) {
+        auto *cells = static_cast<Cell *>(std::realloc(cells_, capacity * sizeof(Cell)));
+        if (!cells) throw std::bad_alloc();
+        cells_ = cells;
+        capacity_ = static_cast<std::uint32_t>(std::min<std::size_t>(capacity_, capacity));
+        auto *heights = static_cast<std::uint8_t *>(std::realloc(heights_, capacity));
+        if (!heights) throw std::bad_alloc();
+        heights_ = heights;
+        capacity_ = static_cast<std::uint32_t>(capacity);
+    }
+
+    Cell *cells_ = nullptr;
+    std::uint8_t *heights_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
 };
+
+// The first position of a block at which `before` turns false; it holds on a
+// prefix of the block and nowhere after it.
+template <class Before>
+std::size_t partition_point(const Block &block, Before before) {
+    std::size_t low = 0, n = block.size();
+    while (n > 0) {
+        std::size_t half = n / 2;
+        if (before(low + half)) {
+            low += half + 1;
+            n -= half + 1;
+        } else {
+            n = half;
+        }
+    }
+    return low;
+}
 
 // Block sizes as a Fenwick tree: prefix sums and "which block holds position
 // i" in O(log blocks). Splits and removed blocks invalidate it; it is rebuilt on
@@ -239,7 +377,7 @@ private:
         if (valid_) return;
         tree_.assign(blocks.size() + 1, 0);
         for (std::size_t i = 1; i <= blocks.size(); ++i) {
-            tree_[i] += blocks[i - 1].items.size();
+            tree_[i] += blocks[i - 1].size();
             std::size_t parent = i + (i & (~i + 1));
             if (parent <= blocks.size()) tree_[parent] += tree_[i];
         }
@@ -250,9 +388,6 @@ private:
     bool valid_ = false;
 };
 
-// Short enough that the shift of an insert stays in the L1 cache, long enough
-// that the block indexes stay small (about 5,000 blocks for a million elements).
-constexpr std::size_t kMaxBlock = 256;
 // Heights only decide which of several equal payloads `get` finds; capping them
 // keeps an element's height in one byte and the draw loop short when p is close
 // to 1, and reaching the cap by chance needs 255 successive promotions.
@@ -317,7 +452,7 @@ struct Flatlist {
         return joined != Family::Mixed && (family == joined || family == Family::None);
     }
 
-    const Element &at(std::size_t block, std::size_t offset) const { return blocks[block].items[offset]; }
+    Element at(std::size_t block, std::size_t offset) const { return blocks[block][offset]; }
 
     // The first block whose last key is greater than (upper) or not less than
     // (!upper) `key`; blocks.size() when there is none. Only for sorted lists.
@@ -333,10 +468,8 @@ struct Flatlist {
     std::pair<std::size_t, std::size_t> lower_bound(const Key &key) const {
         std::size_t b = block_for(key, false);
         if (b == blocks.size()) return {b, 0};
-        const auto &items = blocks[b].items;
-        auto it = std::lower_bound(items.begin(), items.end(), key,
-                                   [](const Element &e, const Key &k) { return order(e.key(), k) < 0; });
-        return {b, static_cast<std::size_t>(it - items.begin())};
+        const Block &block = blocks[b];
+        return {b, partition_point(block, [&](std::size_t i) { return order(block.key(i), key) < 0; })};
     }
 
     // The insert's binary search, for a sorted list and a key of its family. Over a
@@ -344,15 +477,12 @@ struct Flatlist {
     // the payload goes before that element when it is equal, else after it.
     std::pair<std::size_t, std::size_t> sorted_position(const Key &key) const {
         std::size_t b = std::min(block_for(key, true), blocks.size() - 1);
-        const auto &items = blocks[b].items;
-        auto offset = static_cast<std::size_t>(
-            std::upper_bound(items.begin(), items.end(), key,
-                             [](const Key &k, const Element &e) { return order(k, e.key()) < 0; }) -
-            items.begin());
+        const Block &block = blocks[b];
+        std::size_t offset = partition_point(block, [&](std::size_t i) { return order(key, block.key(i)) >= 0; });
         if (offset > 0) {
-            if (order(items[offset - 1].key(), key) == 0) --offset;
+            if (order(block.key(offset - 1), key) == 0) --offset;
         } else if (b > 0 && order(lasts[b - 1], key) == 0) {
-            return {b - 1, blocks[b - 1].items.size() - 1};
+            return {b - 1, blocks[b - 1].size() - 1};
         }
         return {b, offset};
     }
@@ -377,13 +507,14 @@ struct Flatlist {
 
     // Stores the element and hands it the reference held by `owned`.
     void place(std::size_t b, std::size_t offset, Element element, Ref &owned) {
-        auto &items = blocks[b].items;
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(offset), element);
+        Block &block = blocks[b];
+        block.reserve(block.size() + 1);
+        block.insert(offset, element);
         (void)owned.release();
         ++count;
         index.add(b, 1);
-        lasts[b] = items.back().key();
-        if (items.size() > kMaxBlock) split(b);
+        lasts[b] = block.back().key();
+        if (block.size() > kMaxBlock) split(b);
     }
 
     void split(std::size_t b) {
@@ -392,31 +523,30 @@ struct Flatlist {
         blocks.reserve(blocks.size() + 1);
         lasts.reserve(lasts.size() + 1);
         Block upper;
-        auto &items = blocks[b].items;
-        upper.items.reserve(kMaxBlock + 1);
-        upper.items.assign(items.begin() + kMaxBlock / 2, items.end());
-        items.resize(kMaxBlock / 2);  // the references moved with the copies
+        Block &lower = blocks[b];
+        upper.reserve(lower.size() - kMaxBlock / 2);
+        for (std::size_t i = kMaxBlock / 2; i < lower.size(); ++i) upper.push_back(lower[i]);
+        lower.truncate(kMaxBlock / 2);  // the references moved with the copies
         blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(b) + 1, std::move(upper));
-        lasts[b] = blocks[b].items.back().key();
-        lasts.insert(lasts.begin() + static_cast<std::ptrdiff_t>(b) + 1, blocks[b + 1].items.back().key());
+        lasts[b] = blocks[b].back().key();
+        lasts.insert(lasts.begin() + static_cast<std::ptrdiff_t>(b) + 1, blocks[b + 1].back().key());
         index.invalidate();
     }
 
     // Takes `n` elements out of block b from `offset` on; their references move
     // into `out`, released by the caller once the list is consistent again.
     void take(std::size_t b, std::size_t offset, std::size_t n, std::vector<Ref> &out) {
-        auto &items = blocks[b].items;
-        auto first = items.begin() + static_cast<std::ptrdiff_t>(offset);
+        Block &block = blocks[b];
         out.reserve(out.size() + n);
-        for (auto it = first; it != first + static_cast<std::ptrdiff_t>(n); ++it) out.push_back(Ref::steal(it->obj));
-        items.erase(first, first + static_cast<std::ptrdiff_t>(n));
+        for (std::size_t i = offset; i < offset + n; ++i) out.push_back(Ref::steal(block.obj(i)));
+        block.erase(offset, n);
         count -= n;
-        if (items.empty()) {
+        if (block.empty()) {
             blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(b));
             lasts.erase(lasts.begin() + static_cast<std::ptrdiff_t>(b));
             index.invalidate();
         } else {
-            lasts[b] = items.back().key();
+            lasts[b] = block.back().key();
             index.add(b, 0 - static_cast<std::uint64_t>(n));
         }
         if (count == 0) {
@@ -438,7 +568,7 @@ struct Flatlist {
         Element element = Element::make(payload, key, height);
         if (blocks.empty()) {
             Block first;
-            first.items.reserve(kMaxBlock + 1);
+            first.reserve(1);
             lasts.reserve(1);
             blocks.push_back(std::move(first));
             lasts.push_back(key);
@@ -449,7 +579,7 @@ struct Flatlist {
             place(b, offset, element, owned);
         } else {
             std::uint64_t pos = searched_position(payload, key);
-            auto [b, offset] = pos == count ? std::pair{blocks.size() - 1, blocks.back().items.size()}
+            auto [b, offset] = pos == count ? std::pair{blocks.size() - 1, blocks.back().size()}
                                             : index.locate(blocks, pos);
             place(b, offset, element, owned);
         }
@@ -475,11 +605,11 @@ struct Flatlist {
         if (sorted_for(key)) {
             auto [b, offset] = lower_bound(key);
             while (b < blocks.size()) {
-                const auto &items = blocks[b].items;
+                const Block &block = blocks[b];
                 std::size_t end = offset;
-                while (end < items.size() && order(items[end].key(), key) == 0) ++end;
+                while (end < block.size() && order(block.key(end), key) == 0) ++end;
                 if (end == offset) break;
-                bool to_block_end = end == items.size();
+                bool to_block_end = end == block.size();
                 std::size_t blocks_before = blocks.size();
                 take(b, offset, end - offset, removed);
                 if (!to_block_end) break;
@@ -493,10 +623,10 @@ struct Flatlist {
             std::vector<std::vector<bool>> matches(blocks.size());
             bool any = false;
             for (std::size_t b = 0; b < blocks.size(); ++b) {
-                const auto &items = blocks[b].items;
-                matches[b].resize(items.size());
-                for (std::size_t i = 0; i < items.size(); ++i) {
-                    bool match = items[i].equal(key_obj, key);
+                const Block &block = blocks[b];
+                matches[b].resize(block.size());
+                for (std::size_t i = 0; i < block.size(); ++i) {
+                    bool match = block[i].equal(key_obj, key);
                     matches[b][i] = match;
                     any = any || match;
                 }
@@ -515,20 +645,24 @@ struct Flatlist {
         std::vector<Key> kept_lasts;
         kept_lasts.reserve(blocks.size());
         removed.reserve(count);
-        for (Block &block : kept) block.items.reserve(kMaxBlock + 1);
+        for (std::size_t b = 0; b < blocks.size(); ++b) kept[b].reserve(blocks[b].size());
         std::size_t next = 0;
         for (std::size_t b = 0; b < blocks.size(); ++b) {
+            // Filling kept[next] from blocks[b] with next <= b needs no more room
+            // than blocks[b] had, which kept[b] reserved; kept[next] may have less,
+            // so it is given the larger reservation first.
+            if (next != b) std::swap(kept[next], kept[b]);
             Block &block = kept[next];
-            for (std::size_t i = 0; i < blocks[b].items.size(); ++i) {
-                const Element &e = blocks[b].items[i];
+            for (std::size_t i = 0; i < blocks[b].size(); ++i) {
+                Element e = blocks[b][i];
                 if (matches[b][i])
                     removed.push_back(Ref::steal(e.obj));
                 else
-                    block.items.push_back(e);
+                    block.push_back(e);
             }
-            blocks[b].items.clear();  // every reference now lives in `block` or `removed`
-            if (!block.items.empty()) {
-                kept_lasts.push_back(block.items.back().key());
+            blocks[b].truncate(0);  // every reference now lives in `block` or `removed`
+            if (!block.empty()) {
+                kept_lasts.push_back(block.back().key());
                 ++next;
             }
         }
@@ -545,35 +679,39 @@ struct Flatlist {
 
     // The walk from the top level down: at each level the first element not
     // less than the key ends the level, and an equal one ends the search.
-    const Element *find(PyObject *key_obj) const {
+    PyObject *find(PyObject *key_obj) const {
         Key key = key_of(key_obj);
         if (sorted_for(key)) {
             // Level i's first element not less than the key is the first element
             // of height >= i from the lower bound on, so the walk finds the first
             // of the highest elements in the run of equal keys.
             auto [b, offset] = lower_bound(key);
-            const Element *found = nullptr;
+            PyObject *found = nullptr;
+            int found_height = -1;
             for (; b < blocks.size(); ++b, offset = 0) {
-                const auto &items = blocks[b].items;
-                for (; offset < items.size(); ++offset) {
-                    if (order(items[offset].key(), key) != 0) return found;
-                    if (!found || items[offset].height > found->height) found = &items[offset];
+                const Block &block = blocks[b];
+                for (; offset < block.size(); ++offset) {
+                    if (order(block.key(offset), key) != 0) return found;
+                    if (block.height(offset) > found_height) {
+                        found = block.obj(offset);
+                        found_height = block.height(offset);
+                    }
                 }
             }
             return found;
         }
         for (int level = top_level; level >= 0; --level) {
-            const Element *stop = nullptr;
+            bool stopped = false;
             for (const Block &block : blocks) {
-                for (const Element &e : block.items) {
-                    if (e.height < level) continue;
-                    Ordering c = e.compare(key_obj, key);
+                for (std::size_t i = 0; i < block.size(); ++i) {
+                    if (block.height(i) < level) continue;
+                    Ordering c = block[i].compare(key_obj, key);
                     if (c == Ordering::Less) continue;
-                    stop = &e;
-                    if (c == Ordering::Equal) return stop;
+                    if (c == Ordering::Equal) return block.obj(i);
+                    stopped = true;
                     break;
                 }
-                if (stop) break;
+                if (stopped) break;
             }
         }
         return nullptr;
@@ -582,8 +720,8 @@ struct Flatlist {
     bool contains(PyObject *key) const { return find(key) != nullptr; }
 
     Ref get(PyObject *key) const {
-        const Element *e = find(key);
-        return e ? Ref::borrow(e->obj) : Ref::none();
+        PyObject *found = find(key);
+        return found ? Ref::borrow(found) : Ref::none();
     }
 
     bool update(PyObject *key, PyObject *new_value) {
@@ -612,10 +750,8 @@ struct Flatlist {
         } else {
             std::uint64_t pos = 0;
             for (const Block &block : blocks)
-                for (const Element &e : block.items) {
-                    if (e.equal(key_obj, key)) return pos;
-                    ++pos;
-                }
+                for (std::size_t i = 0; i < block.size(); ++i, ++pos)
+                    if (block[i].equal(key_obj, key)) return pos;
         }
         throw_value_error("No node with value " + element_text(key_obj) + " found in Flatlist!");
     }
@@ -623,20 +759,20 @@ struct Flatlist {
     Ref to_list() const {
         ListBuilder list(count);
         for (const Block &block : blocks)
-            for (const Element &e : block.items) list.push_borrowed(e.obj);
+            for (std::size_t i = 0; i < block.size(); ++i) list.push_borrowed(block.obj(i));
         return std::move(list).finish();
     }
 
     Ref peek_first() const {
         need_levels();
         if (count == 0) throw_value_error("No first value found in Flatlist!");
-        return Ref::borrow(blocks.front().items.front().obj);
+        return Ref::borrow(blocks.front().obj(0));
     }
 
     Ref peek_last() const {
         need_levels();
         if (count == 0) throw_value_error("No last value found in Flatlist!");
-        return Ref::borrow(blocks.back().items.back().obj);
+        return Ref::borrow(blocks.back().back().obj);
     }
 
     Ref pop_first() {
@@ -648,7 +784,7 @@ struct Flatlist {
     Ref pop_last() {
         need_levels();
         if (count == 0) throw_value_error("No nodes currently present in Flatlist!");
-        return take_one(blocks.size() - 1, blocks.back().items.size() - 1);
+        return take_one(blocks.size() - 1, blocks.back().size() - 1);
     }
 
     bool merge(Shared<Flatlist> other) {
@@ -657,7 +793,7 @@ struct Flatlist {
         if (other->count == 0) return true;
         check_insertable();
         for (const Block &block : other->blocks)
-            for (const Element &e : block.items) insert_checked(e.obj);
+            for (std::size_t i = 0; i < block.size(); ++i) insert_checked(block.obj(i));
         return true;
     }
 
@@ -742,12 +878,13 @@ struct Flatlist {
         if (lasts.size() != blocks.size()) throw_panic("Flatlist block keys out of step");
         std::optional<Key> previous;
         for (std::size_t b = 0; b < blocks.size(); ++b) {
-            const auto &items = blocks[b].items;
-            if (items.empty() || items.size() > kMaxBlock) throw_panic("Flatlist block size out of range");
-            Key last = items.back().key();
+            const Block &block = blocks[b];
+            if (block.empty() || block.size() > kMaxBlock) throw_panic("Flatlist block size out of range");
+            Key last = block.back().key();
             if (lasts[b].kind != last.kind || (comparable(last, last) && order(lasts[b], last) != 0))
                 throw_panic("Flatlist block key is stale");
-            for (const Element &e : items) {
+            for (std::size_t i = 0; i < block.size(); ++i) {
+                Element e = block[i];
                 if (e.height > top_level) throw_panic("Flatlist element above the top level");
                 if (family != Family::Mixed) {
                     Key key = e.key();
@@ -756,7 +893,7 @@ struct Flatlist {
                     previous = key;
                 }
             }
-            total += items.size();
+            total += block.size();
         }
         if (total != count) throw_panic("Flatlist count disagrees with its blocks");
     }

@@ -20,14 +20,18 @@ struct AvlNode : PyAllocated {
     Ref value;
     AvlNode *left = nullptr;
     AvlNode *right = nullptr;
-    std::uint64_t count = 1;
-    int height = 1;
+    // Packed into one word so that a node is 32 bytes, the small-object
+    // allocator's class below 48: no run of equal adds reaches 2^56, and no
+    // tree that fits in memory is 255 levels high (see max_depth).
+    std::uint64_t count : 56 = 1;
+    std::uint64_t height : 8 = 1;
 
     explicit AvlNode(Ref v, std::uint64_t n = 1, int h = 1) noexcept : value(std::move(v)), count(n), height(h) {}
     AvlNode *detached_copy() const { return new AvlNode(value.clone(), count, height); }
 };
+static_assert(sizeof(AvlNode) == 32, "a node must fit the allocator's 32-byte class");
 
-int height_of(const AvlNode *node) noexcept { return node ? node->height : 0; }
+int height_of(const AvlNode *node) noexcept { return node ? static_cast<int>(node->height) : 0; }
 int balance_of(const AvlNode *node) noexcept { return height_of(node->left) - height_of(node->right); }
 void update_height(AvlNode *node) noexcept {
     node->height = 1 + std::max(height_of(node->left), height_of(node->right));
@@ -87,7 +91,7 @@ public:
     void retrace_insert() noexcept {
         while (depth_ > 0) {
             AvlNode *&slot = *slots_[--depth_];
-            int before = slot->height;
+            auto before = slot->height;
             rebalance(slot);
             if (slot->height == before) return;
         }

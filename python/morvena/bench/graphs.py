@@ -1,6 +1,7 @@
 """Digraph against networkx and rustworkx on one random graph (100,000 nodes and
 500,000 edges at full size): building it call by call, the full traversals, the
-DAG check, the transpose, a far reachability query and node removal.
+DAG check, the transpose, a far reachability query and node removal; and
+BaseGraph built call by call from the same edges.
 
 The graph is a DAG whose edges run from lower to higher node numbers and that
 includes a spanning tree from node 0, so a traversal from 0 reaches every node
@@ -18,7 +19,7 @@ import random
 import subprocess
 import sys
 
-from morvena import Digraph
+from morvena import BaseGraph, Digraph
 from morvena.bench import Workload
 
 EDGES_PER_NODE = 5
@@ -51,8 +52,8 @@ def _our_edges(n):
     return [(p % n + 1, p // n + 1) for p in _packed_edges(n)]
 
 
-def _build_ours(n):
-    g = Digraph()
+def _build_ours(n, directed=True):
+    g = Digraph() if directed else BaseGraph()
     insert, add_edge = g.insert, g.add_edge
     for i in range(n):
         insert(i)
@@ -61,10 +62,10 @@ def _build_ours(n):
     return g
 
 
-def _build_nx(n):
+def _build_nx(n, directed=True):
     import networkx as nx
 
-    g = nx.DiGraph()
+    g = nx.DiGraph() if directed else nx.Graph()
     add_node, add_edge = g.add_node, g.add_edge
     for i in range(n):
         add_node(i)
@@ -73,10 +74,10 @@ def _build_nx(n):
     return g
 
 
-def _build_rx(n):
+def _build_rx(n, directed=True):
     import rustworkx as rx
 
-    g = rx.PyDiGraph()
+    g = rx.PyDiGraph() if directed else rx.PyGraph()
     add_node, add_edge = g.add_node, g.add_edge
     for i in range(n):
         add_node(i)
@@ -86,6 +87,8 @@ def _build_rx(n):
 
 
 BUILDERS = {"ours": _build_ours, "networkx": _build_nx, "rustworkx": _build_rx}
+# The same edges as undirected graphs (BaseGraph's add_edge takes either order).
+BUILDERS.update({f"{side} undirected": functools.partial(build, directed=False) for side, build in BUILDERS.items()})
 
 
 @functools.lru_cache(maxsize=3)
@@ -220,6 +223,9 @@ WORKLOADS = [
                       _removing("networkx", lambda g, v: g.remove_node(v)), "nx remove_node",
                       _removing("rustworkx", lambda g, v: g.remove_node(v)), "rx remove_node", rx_target=None,
                       size=1_000, quick=20),
+    *_graph_workloads("BaseGraph insert+add_edge", _building("ours undirected"), _building("networkx undirected"),
+                      "nx Graph add_node+add_edge", _building("rustworkx undirected"), "rx PyGraph add_node+add_edge",
+                      rx_target=1.5),
 ]
 
 
