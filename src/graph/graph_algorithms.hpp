@@ -22,13 +22,14 @@ namespace graph {
 
 // The two views of the core the searches use: a node's neighbours (successors
 // when directed) in edge order, handed over as (slot, weight), and slot -> id.
-template <class Links>
-auto edge_walk(const std::vector<Links> &adj) {
+template <class Adjacencies>
+auto edge_walk(const Adjacencies &adj) {
     return [&adj](std::uint32_t slot, auto &&visit) {
         adj[slot].out.for_each([&](const auto &e) { visit(e.slot, e.weight); });
     };
 }
-inline auto id_lookup(const std::vector<NodeData> &nodes) {
+template <class Nodes>
+auto id_lookup(const Nodes &nodes) {
     return [&nodes](std::uint32_t slot) { return nodes[slot].id; };
 }
 

@@ -826,7 +826,7 @@ struct Flatlist {
         BytesBuilder heights(count);
         std::uint64_t at = 0;
         for (const Block &block : blocks)
-            for (const Element &e : block.items) heights.data()[at++] = static_cast<char>(e.height);
+            for (std::size_t i = 0; i < block.size(); ++i) heights.data()[at++] = static_cast<char>(block.height(i));
         return make_tuple(to_python(num_list), to_python(probability),
                           to_python(static_cast<std::uint64_t>(family)), to_python(std::uint64_t{top_level}),
                           to_list(), std::move(heights).finish());
@@ -861,13 +861,13 @@ struct Flatlist {
                 if (previous && order(*previous, key) > 0) state.invalid("the elements are not in order");
                 previous = key;
             }
-            if (out.blocks.empty() || out.blocks.back().items.size() == kMaxBlock / 2) {
+            if (out.blocks.empty() || out.blocks.back().size() == kMaxBlock / 2) {
                 out.blocks.emplace_back();
-                out.blocks.back().items.reserve(kMaxBlock + 1);
+                out.blocks.back().reserve(kMaxBlock / 2);
             }
-            out.blocks.back().items.push_back(Element::make(Ref::borrow(obj).release(), key, height));
+            out.blocks.back().push_back(Element::make(Ref::borrow(obj).release(), key, height));
         }
-        for (const Block &block : out.blocks) out.lasts.push_back(block.items.back().key());
+        for (const Block &block : out.blocks) out.lasts.push_back(block.back().key());
         out.count = n;
         out.index.invalidate();
         return out;
