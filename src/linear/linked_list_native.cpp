@@ -131,6 +131,20 @@ struct LinkedList {
         free_chain(old);
     }
 
+    void visit(Visitor &v) const {
+        for (const Node *node = head; node; node = node->next) v(node->value);
+    }
+    // The node to yield next; it cannot have been freed, as any unlink bumps
+    // the mutation counter the iterator checks first.
+    struct Cursor {
+        const Node *node;
+        Ref next(const LinkedList &) noexcept {
+            if (!node) return {};
+            return std::exchange(node, node->next)->value.clone();
+        }
+    };
+    Cursor cursor() const { return {head}; }
+
     void check() const {
         if ((count == 0) != (head == nullptr) || (count == 0) != (tail == nullptr) ||
             (head && head->prev) || (tail && tail->next))
@@ -192,6 +206,9 @@ extern const ClassDef linked_list_class = PyClass<LinkedList>("LinkedList")
                                               .method<&LinkedList::to_list>("to_list")
                                               .method<&LinkedList::size>("size")
                                               .method<&LinkedList::is_empty>("is_empty")
-                                              .method<&LinkedList::clear>("clear");
+                                              .method<&LinkedList::clear>("clear")
+                                              .contains<&LinkedList::contains>()
+                                              .gc<&LinkedList::visit>()
+                                              .iter<&LinkedList::cursor>();
 
 }  // namespace morvena

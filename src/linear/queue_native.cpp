@@ -89,6 +89,18 @@ struct Queue {
         for (std::uint64_t i = 0; i < old_length; ++i) Ref::steal(slots[(old_head + i) & (capacity - 1)]);  // released here
     }
 
+    void visit(Visitor &v) const {
+        for (PyObject *item : values()) v(item);
+    }
+    // Front to back by position.
+    struct Cursor {
+        std::uint64_t position = 0;
+        Ref next(const Queue &queue) noexcept {
+            return position < queue.length ? Ref::borrow(queue.slot(position++)) : Ref();
+        }
+    };
+    Cursor cursor() const { return {}; }
+
     void check() const {
         if (length > capacity || (capacity & (capacity - 1)) != 0 || (capacity && head >= capacity))
             throw_panic("Queue ring is inconsistent");
@@ -141,6 +153,8 @@ extern const ClassDef queue_class = PyClass<Queue>("Queue")
                                         .method<&Queue::copy>("__copy__")
                                         .len<&Queue::size>()
                                         .truth<&Queue::non_empty>()
-                                        .contains<&Queue::contains>();
+                                        .contains<&Queue::contains>()
+                                        .gc<&Queue::visit>()
+                                        .iter<&Queue::cursor>();
 
 }  // namespace morvena

@@ -83,6 +83,16 @@ struct Ring {
         for (std::uint64_t position = 0; position < old_count; ++position) slots[slot_of(old_head + position)] = Ref();
     }
 
+    void visit(Visitor &v) const {
+        for (const Ref &slot : slots) v(slot);  // vacant slots are empty and skipped
+    }
+    // Oldest first by logical position.
+    struct Cursor {
+        std::uint64_t position = 0;
+        Ref next(const Ring &ring) noexcept { return position < ring.count ? ring.at(position++).clone() : Ref(); }
+    };
+    Cursor cursor() const { return {}; }
+
     void check() const {
         std::uint64_t cap = capacity();
         if (count > cap || (cap ? head >= cap : head != 0)) throw_panic("ring head or count out of range");
@@ -145,7 +155,9 @@ PyClass<Ring<Tag>> ring_class(const char *name, const char *subarray_name) {
         .template len<&R::size>()
         .template truth<&R::size>()
         .template contains<&R::contains>()
-        .template getitem<&R::getitem>("index");
+        .template getitem<&R::getitem>("index")
+        .template gc<&R::visit>()
+        .template iter<&R::cursor>();
 }
 
 }  // namespace morvena

@@ -59,6 +59,12 @@ struct Stack {
     }
 
     void clear() { items.clear_from_back(); }
+
+    void visit(Visitor &v) const { items.visit(v); }
+    struct Cursor : RefArrayCursor<true> {
+        Ref next(const Stack &stack) noexcept { return RefArrayCursor::next(stack.items); }
+    };
+    Cursor cursor() const { return {}; }
 };
 
 extern const ClassDef stack_class = PyClass<Stack>("Stack")
@@ -76,6 +82,8 @@ extern const ClassDef stack_class = PyClass<Stack>("Stack")
                                         .method<&Stack::clear>("clear")
                                         .method<&Stack::copy>("__copy__")
                                         .len<&Stack::size>()
-                                        .contains<&Stack::contains>();
+                                        .contains<&Stack::contains>()
+                                        .gc<&Stack::visit>()
+                                        .iter<&Stack::cursor>();
 
 }  // namespace morvena
