@@ -481,6 +481,23 @@ public:
     bool is_empty() const { return node_count_ == 0; }
     std::uint64_t node_count() const { return node_count_; }
 
+    // Free slots hold no payload and are skipped.
+    void visit(Visitor &v) const {
+        for (const NodeT &node : nodes_) v(node.payload);
+    }
+    // The ids in insertion order, as keys() lists them.
+    struct Cursor {
+        std::uint32_t slot;
+        Ref next(const Graph &graph) {
+            if (slot == no_slot) return {};
+            const NodeT &node = graph.nodes_[slot];
+            Ref id = to_python(node.id);
+            slot = node.next;
+            return id;
+        }
+    };
+    Cursor cursor() const { return {head_}; }
+
     void clear() {
         if (node_count_ == 0) throw_value_error("Graph is already empty");
         // Detach everything first: releasing the payloads may run finalisers,

@@ -32,6 +32,9 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::has_path>("has_path", {"x", "y"})
     .method<&BaseGraph::is_empty>("is_empty")
     .method<&BaseGraph::node_count>("node_coutn")
-    .method<&BaseGraph::clear>("clear");
+    .method<&BaseGraph::clear>("clear")
+    .contains<&BaseGraph::contains, &BaseGraph::is_empty>()
+    .gc<&BaseGraph::visit>()
+    .iter<&BaseGraph::cursor>();
 
 }  // namespace morvena

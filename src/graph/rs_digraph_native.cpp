@@ -44,6 +44,9 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::edge_count>("edge_count")
     .method<&Digraph::node_count>("node_count")
     .method<&Digraph::transpose>("transpose")
-    .method<&Digraph::has_cycle>("has_cycle");
+    .method<&Digraph::has_cycle>("has_cycle")
+    .contains<&Digraph::contains, &Digraph::is_empty>()
+    .gc<&Digraph::visit>()
+    .iter<&Digraph::cursor>();
 
 }  // namespace morvena

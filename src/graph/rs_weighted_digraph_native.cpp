@@ -47,6 +47,9 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::node_count>("node_count")
     .method<&WeightedDigraph::density>("density")
     .method<&WeightedDigraph::transpose>("transpose")
-    .method<&WeightedDigraph::has_cycle>("has_cycle");
+    .method<&WeightedDigraph::has_cycle>("has_cycle")
+    .contains<&WeightedDigraph::contains, &WeightedDigraph::is_empty>()
+    .gc<&WeightedDigraph::visit>()
+    .iter<&WeightedDigraph::cursor>();
 
 }  // namespace morvena

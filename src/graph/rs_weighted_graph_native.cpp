@@ -36,6 +36,9 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::neighbours>("neighbours", {"index"})
     .method<&WeightedGraph::weighted_degree>("weighted_degree", {"id"})
     .method<&WeightedGraph::node_count>("node_count")
-    .method<&WeightedGraph::density>("density");
+    .method<&WeightedGraph::density>("density")
+    .contains<&WeightedGraph::contains, &WeightedGraph::is_empty>()
+    .gc<&WeightedGraph::visit>()
+    .iter<&WeightedGraph::cursor>();
 
 }  // namespace morvena

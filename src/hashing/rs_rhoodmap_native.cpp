@@ -197,6 +197,23 @@ struct RhoodMap {
         release(std::move(old), cap);
     }
 
+    void visit(Visitor &v) const {
+        for (std::uint64_t i = 0; slots && i < cap; ++i) {
+            v(slots[i].key);
+            v(slots[i].value);
+        }
+    }
+    // The keys in slot order, as keys() lists them.
+    struct Cursor {
+        std::uint64_t slot = 0;
+        Ref next(const RhoodMap &map) noexcept {
+            for (; slot < map.cap; ++slot)
+                if (map.slots[slot].key) return map.slots[slot++].key.clone();
+            return {};
+        }
+    };
+    Cursor cursor() const { return {}; }
+
     void check() const {
         std::uint64_t occupied = 0;
         for (std::uint64_t i = 0; i < cap; ++i) {
@@ -231,6 +248,9 @@ extern const ClassDef rhoodmap_class =
         .method<&RhoodMap::size>("size")
         .method<&RhoodMap::percentage>("percentage")
         .method<&RhoodMap::is_empty>("is_empty")
-        .method<&RhoodMap::clear>("clear");
+        .method<&RhoodMap::clear>("clear")
+        .contains<&RhoodMap::contains>()
+        .gc<&RhoodMap::visit>()
+        .iter<&RhoodMap::cursor>();
 
 }  // namespace morvena

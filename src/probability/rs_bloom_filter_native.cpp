@@ -118,6 +118,7 @@ extern const ClassDef bloom_filter_class = PyClass<BloomFilter>("BloomFilter")
                                                .init<std::uint64_t, double>({"size", "probability"})
                                                .method<&BloomFilter::add>("add", {"item"})
                                                .method<&BloomFilter::contains>("contains", {"item"})
-                                               .method<&BloomFilter::clear>("clear");
+                                               .method<&BloomFilter::clear>("clear")
+                                               .contains<&BloomFilter::contains>();
 
 }  // namespace morvena

@@ -238,6 +238,7 @@ extern const ClassDef cuckoo_filter_class =
         .method<&CuckooFilter::len>("len")
         .method<&CuckooFilter::is_empty>("is_empty")
         .method<&CuckooFilter::load_factor>("load_factor")
-        .method<&CuckooFilter::clear>("clear");
+        .method<&CuckooFilter::clear>("clear")
+        .contains<&CuckooFilter::contains>();
 
 }  // namespace morvena

@@ -681,6 +681,22 @@ struct Flatlist {
         top_level = 0;
     }
 
+    void visit(Visitor &v) const {
+        for (const Block &block : blocks)
+            for (const Element &e : block.items) v(e.obj);
+    }
+    // Level 0 in order, as to_list gives it.
+    struct Cursor {
+        std::size_t block = 0;
+        std::size_t offset = 0;
+        Ref next(const Flatlist &list) noexcept {
+            for (; block < list.blocks.size(); ++block, offset = 0)
+                if (offset < list.blocks[block].items.size()) return Ref::borrow(list.blocks[block].items[offset++].obj);
+            return {};
+        }
+    };
+    Cursor cursor() const { return {}; }
+
     void check() const {
         std::uint64_t total = 0;
         if (lasts.size() != blocks.size()) throw_panic("Flatlist block keys out of step");
@@ -724,6 +740,9 @@ extern const ClassDef flatlist_class = PyClass<Flatlist>("Flatlist")
                                            .method<&Flatlist::merge>("merge", {"other"})
                                            .method<&Flatlist::size>("size")
                                            .method<&Flatlist::is_empty>("is_empty")
-                                           .method<&Flatlist::clear>("clear");
+                                           .method<&Flatlist::clear>("clear")
+                                           .contains<&Flatlist::contains>()
+                                           .gc<&Flatlist::visit>()
+                                           .iter<&Flatlist::cursor>();
 
 }  // namespace morvena

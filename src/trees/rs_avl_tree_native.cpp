@@ -190,6 +190,8 @@ struct AVLTree {
     // Exclusive like the other mutators: that is the class's published borrow kind.
     AVLTree copy() { return AVLTree(tree.copy(empty_message)); }
     void clear() { tree.clear(); }
+    void visit(Visitor &v) const { tree.visit(v); }
+    Tree::Cursor cursor() const { return tree.cursor(); }
 
     void check() const {
         tree.check([](const AvlNode *node) {
@@ -219,6 +221,9 @@ extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .method<&AVLTree::postorder_list>("postorder_list")
                                            .method<&AVLTree::bfs_list>("bfs_list")
                                            .method<&AVLTree::copy>("copy")
-                                           .method<&AVLTree::clear>("clear");
+                                           .method<&AVLTree::clear>("clear")
+                                           .contains<&AVLTree::contains>()
+                                           .gc<&AVLTree::visit>()
+                                           .iter<&AVLTree::cursor>();
 
 }  // namespace morvena

@@ -111,6 +111,8 @@ struct BinarySearchTree {
     Ref bfs_list() { return tree.listing<Order::Level>(empty_message); }
     BinarySearchTree copy() { return BinarySearchTree(tree.copy(empty_message)); }
     void clear() { tree.clear(); }
+    void visit(Visitor &v) const { tree.visit(v); }
+    Tree::Cursor cursor() const { return tree.cursor(); }
 
     void check() const {
         tree.check([](const BstNode *) {});
@@ -163,6 +165,9 @@ extern const ClassDef binary_search_tree_class =
         .method<&BinarySearchTree::postorder_list>("postorder_list")
         .method<&BinarySearchTree::bfs_list>("bfs_list")
         .method<&BinarySearchTree::copy>("copy")
-        .method<&BinarySearchTree::clear>("clear");
+        .method<&BinarySearchTree::clear>("clear")
+        .contains<&BinarySearchTree::contains>()
+        .gc<&BinarySearchTree::visit>()
+        .iter<&BinarySearchTree::cursor>();
 
 }  // namespace morvena
