@@ -123,6 +123,12 @@ decltype(auto) call_with(const Signature &sig, PyObject **bound, F &&f, std::ind
     return f(std::move(std::get<I>(converted))...);
 }
 
+// A member that takes the exclusive borrow only because that is its published
+// borrow kind, while changing nothing, is declared here by its class so that
+// it leaves live iterators valid.
+template <auto M>
+inline constexpr bool reads_only = false;
+
 // Runs the member on a borrowed state and converts the result.
 template <auto M>
 PyObject *invoke(PyObject *self, const char *class_name, auto &&run_with_state) {
@@ -131,7 +137,7 @@ PyObject *invoke(PyObject *self, const char *class_name, auto &&run_with_state) 
     using R = typename Traits::Result;
     Instance<T> &inst = receiver<T>(self, class_name);
     Borrow<Traits::shared> borrow(inst.borrow);
-    if constexpr (!Traits::shared) ++inst.mutations;
+    if constexpr (!Traits::shared && !reads_only<M>) ++inst.mutations;
     if constexpr (std::is_void_v<R>) {
         run_with_state(inst.state);
         return Ref::none().release();

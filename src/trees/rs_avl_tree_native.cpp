@@ -203,6 +203,9 @@ struct AVLTree {
     }
 };
 
+template <>
+inline constexpr bool reads_only<&AVLTree::copy> = true;
+
 extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .init<bool>({"allow_duplicates"})
                                            .method<&AVLTree::add>("add", {"value"})

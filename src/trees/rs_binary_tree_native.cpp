@@ -145,6 +145,15 @@ private:
     }
 };
 
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::preorder_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::postorder_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::bfs_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::copy> = true;
+
 extern const ClassDef binary_search_tree_class =
     PyClass<BinarySearchTree>("BinarySearchTree")
         .init<bool>({"allow_duplicates"})
