@@ -6,9 +6,8 @@
 // with the one seen by iter(), so a pointer a cursor keeps is never stale.
 //
 // The iterator holds a strong reference to its structure (keeping it alive) and
-// no borrow between steps; each step takes the shared borrow for its duration,
-// so Python code run by a step (an allocation may collect) cannot change the
-// structure under the cursor. Once it ends, by exhaustion or by finding the
+// no borrow between steps. A matching counter also means no exclusive call is
+// under way (each bumps it on entry, and iter() is refused during one). Once it ends, by exhaustion or by finding the
 // structure changed, the iterator drops the structure and stays exhausted.
 #pragma once
 
@@ -38,29 +37,10 @@ inline PyTypeObject *iterator_type_cache = nullptr;
     throw_error(PyExc_RuntimeError, std::string(class_name) + " mutated during iteration");
 }
 
+// Ends the iteration: the structure is dropped (which may free it and run
+// finalisers) only once the iterator reads as ended.
 template <class T, class Cursor>
-PyObject *iterator_next(PyObject *self) noexcept {
-    auto *it = reinterpret_cast<IteratorObject<T, Cursor> *>(self);
-    if (!it->owner) return nullptr;  // exhausted: StopIteration, no value ever again
-    Ref item;
-    bool mutated = false;
-    try {
-        Instance<T> &inst = *instance_of<T>(it->owner.get());
-        if (inst.mutations != it->expected) {
-            mutated = true;
-        } else {
-            SharedBorrow borrow(inst.borrow);
-            item = it->cursor.next(inst.state);
-        }
-    } catch (...) {
-        // A refused borrow or a failed allocation: the iterator may be retried.
-        raise_current_exception();
-        return nullptr;
-    }
-    if (item) [[likely]]
-        return item.release();
-    // Dropping the structure may free it and run finalisers: the iterator is
-    // marked ended before that happens.
+[[gnu::noinline]] PyObject *end_iteration(IteratorObject<T, Cursor> *it, bool mutated) noexcept {
     Ref finished = std::move(it->owner);
     finished = nullptr;
     if (mutated) {
@@ -71,6 +51,35 @@ PyObject *iterator_next(PyObject *self) noexcept {
         }
     }
     return nullptr;
+}
+
+// A cursor whose next() is noexcept promises to run no Python code (it only
+// reads the state and takes references), so nothing can change the state
+// during the step and the borrow is not taken; any other step holds the shared
+// borrow, as an allocation it makes may collect and run finalisers.
+template <class T, class Cursor>
+PyObject *iterator_next(PyObject *self) noexcept {
+    auto *it = reinterpret_cast<IteratorObject<T, Cursor> *>(self);
+    PyObject *owner = it->owner.get();
+    if (!owner) return nullptr;  // ended: StopIteration, never a value again
+    Instance<T> &inst = *instance_of<T>(owner);
+    if (inst.mutations != it->expected) [[unlikely]]
+        return end_iteration(it, true);
+    if constexpr (noexcept(it->cursor.next(inst.state))) {
+        if (PyObject *item = it->cursor.next(inst.state).release()) [[likely]]
+            return item;
+    } else {
+        try {
+            SharedBorrow borrow(inst.borrow);
+            if (PyObject *item = it->cursor.next(inst.state).release()) [[likely]]
+                return item;
+        } catch (...) {
+            // A failed allocation: the iterator stays where it was.
+            raise_current_exception();
+            return nullptr;
+        }
+    }
+    return end_iteration(it, false);
 }
 
 template <class T, class Cursor>
