@@ -249,7 +249,7 @@ int slot_contains(PyObject *self, PyObject *probe) noexcept {
         Borrow<Traits::shared> borrow(inst.borrow);
         if constexpr (!Traits::shared) ++inst.mutations;
         Key converted = convert_argument<Key>(probe, method_signature<M>, 0);
-        if constexpr (Empty != nullptr)
+        if constexpr (!std::is_same_v<decltype(Empty), std::nullptr_t>)
             if ((inst.state.*Empty)()) return 0;
         return (inst.state.*M)(std::move(converted)) ? 1 : 0;
     } catch (...) {
