@@ -306,7 +306,7 @@ PyTypeObject *ClassDef::type() const {
     slots.insert(slots.end(), slots_.begin(), slots_.end());
     slots.push_back({0, nullptr});
     std::string qualified = std::string("builtins.") + name_;
-    PyType_Spec type_spec = {strdup(qualified.c_str()), basicsize_, 0, Py_TPFLAGS_DEFAULT, slots.data()};
+    PyType_Spec type_spec = {strdup(qualified.c_str()), basicsize_, 0, static_cast<unsigned int>(flags_), slots.data()};
     PyObject *type = PyType_FromSpec(&type_spec);
     if (!type) throw_python_error();
     *cache_ = reinterpret_cast<PyTypeObject *>(type);

@@ -1,11 +1,13 @@
 // The layout every class instance shares: the object header, the class's native
 // state, then the borrow flag. The flag refuses re-entrant calls (user code run by
 // an operation calling back into the same object); it is no thread lock, since
-// every call already holds the GIL.
+// every call already holds the GIL. The mutation counter only ever grows: a live
+// iterator remembers it and refuses to go on once it has moved.
 #pragma once
 
 #include "errors.hpp"
 
+#include <cstdint>
 #include <type_traits>
 
 namespace morvena {
@@ -17,6 +19,10 @@ struct Instance {
         T state;  // constructed by tp_new, destroyed by tp_dealloc
     };
     Py_ssize_t borrow;  // 0 free, n > 0 shared borrows, -1 exclusive
+    // Bumped by every call that takes the exclusive borrow, failed ones included
+    // (deciding whether a call changed anything would cost every mutator a
+    // comparison), and by the collector's clear.
+    std::uint64_t mutations;
 };
 
 // One type object per class, created once when the module registers it.
@@ -71,6 +77,16 @@ private:
 template <bool Shared>
 using Borrow = std::conditional_t<Shared, SharedBorrow, ExclusiveBorrow>;
 
+// tp_alloc hands out a collectable object already tracked, but its state is not
+// built yet: a collection run by an allocation during construction must not
+// traverse it. It is tracked again once the state exists.
+inline void untrack_while_built(PyObject *obj) noexcept {
+    if (PyObject_IS_GC(obj)) PyObject_GC_UnTrack(obj);
+}
+inline void track_when_built(PyObject *obj) noexcept {
+    if (PyObject_IS_GC(obj)) PyObject_GC_Track(obj);
+}
+
 // A new Python instance holding `state`: how copies and other structures built
 // by an operation reach Python.
 template <class T>
@@ -81,8 +97,11 @@ Ref wrap(T &&state) {
     if (!type) throw_panic("class used before its type object was created");
     PyObject *obj = type->tp_alloc(type, 0);
     if (!obj) throw_python_error();
+    untrack_while_built(obj);
     new (&instance_of<T>(obj)->state) T(std::move(state));
     instance_of<T>(obj)->borrow = 0;
+    instance_of<T>(obj)->mutations = 0;
+    track_when_built(obj);
     return Ref::steal(obj);
 }
 

@@ -15,6 +15,8 @@
 
 #include "convert.hpp"
 #include "repr.hpp"
+#include "gc.hpp"
+#include "iterate.hpp"
 
 #include <algorithm>
 #include <array>
@@ -122,6 +124,12 @@ decltype(auto) call_with(const Signature &sig, PyObject **bound, F &&f, std::ind
     return f(std::move(std::get<I>(converted))...);
 }
 
+// A member that takes the exclusive borrow only because that is its published
+// borrow kind, while changing nothing, is declared here by its class so that
+// it leaves live iterators valid.
+template <auto M>
+inline constexpr bool reads_only = false;
+
 // Runs the member on a borrowed state and converts the result.
 template <auto M>
 PyObject *invoke(PyObject *self, const char *class_name, auto &&run_with_state) {
@@ -130,6 +138,7 @@ PyObject *invoke(PyObject *self, const char *class_name, auto &&run_with_state) 
     using R = typename Traits::Result;
     Instance<T> &inst = receiver<T>(self, class_name);
     Borrow<Traits::shared> borrow(inst.borrow);
+    if constexpr (!Traits::shared && !reads_only<M>) ++inst.mutations;
     if constexpr (std::is_void_v<R>) {
         run_with_state(inst.state);
         return Ref::none().release();
@@ -228,13 +237,22 @@ int slot_bool(PyObject *self) noexcept {
     }
 }
 
-template <auto M>
+// `x in s` is the class's contains method, its conversion errors and borrow
+// included. `Empty`, when given, answers False first for a structure whose
+// contains refuses to look into an empty one: `in` never raises for emptiness.
+template <auto M, auto Empty = nullptr>
 int slot_contains(PyObject *self, PyObject *probe) noexcept {
-    using T = typename Member<decltype(M)>::Self;
+    using Traits = Member<decltype(M)>;
+    using T = typename Traits::Self;
+    using Key = std::tuple_element_t<0, typename Traits::Params>;
     try {
         Instance<T> &inst = receiver<T>(self, class_name_of<T>);
-        SharedBorrow borrow(inst.borrow);
-        return (inst.state.*M)(probe) ? 1 : 0;
+        Borrow<Traits::shared> borrow(inst.borrow);
+        if constexpr (!Traits::shared) ++inst.mutations;
+        Key converted = convert_argument<Key>(probe, method_signature<M>, 0);
+        if constexpr (!std::is_same_v<decltype(Empty), std::nullptr_t>)
+            if ((inst.state.*Empty)()) return 0;
+        return (inst.state.*M)(std::move(converted)) ? 1 : 0;
     } catch (...) {
         raise_current_exception();
         return -1;
@@ -280,6 +298,7 @@ PyObject *slot_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcep
         }(std::index_sequence_for<A...>{});
         PyObject *self = type->tp_alloc(type, 0);
         if (!self) throw_python_error();
+        untrack_while_built(self);
         try {
             std::apply([&](auto &&...a) { new (&instance_of<T>(self)->state) T(std::move(a)...); },
                        std::move(converted));
@@ -290,6 +309,8 @@ PyObject *slot_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcep
             throw;
         }
         instance_of<T>(self)->borrow = 0;
+        instance_of<T>(self)->mutations = 0;
+        track_when_built(self);
         check_invariants(instance_of<T>(self)->state);
         return self;
     } catch (...) {
@@ -328,6 +349,7 @@ protected:
     std::vector<MethodRow> rows_;
     std::vector<PyType_Slot> slots_;
     std::vector<Signature *> signatures_;
+    unsigned long flags_ = Py_TPFLAGS_DEFAULT;
 };
 
 std::string text_signature(const char *name, std::span<const std::string> names, std::size_t required);
@@ -378,9 +400,10 @@ public:
     PyClass &&truth() && {
         return std::move(*this).slot(Py_nb_bool, &slot_bool<M>);
     }
-    template <auto M>
+    // The method must also be bound as a method (its signature names the key).
+    template <auto M, auto Empty = nullptr>
     PyClass &&contains() && {
-        return std::move(*this).slot(Py_sq_contains, &slot_contains<M>);
+        return std::move(*this).slot(Py_sq_contains, &slot_contains<M, Empty>);
     }
     // `key` names the subscript for conversion errors ("argument 'index': ...").
     template <auto M>
@@ -405,6 +428,21 @@ public:
     // (pickle.hpp, which the class's file includes).
     template <auto State, auto Restore>
     PyClass &&pickle() &&;
+
+    // Takes part in cyclic GC: `Visit` reports the references the state holds,
+    // and the class's clear() breaks cycles.
+    template <auto Visit>
+    PyClass &&gc() && {
+        static_assert(requires(T &state) { state.clear(); }, "the collector breaks cycles through clear()");
+        flags_ |= Py_TPFLAGS_HAVE_GC;
+        dealloc_ = &slot_dealloc_collected<T>;
+        return std::move(*this).slot(Py_tp_traverse, &slot_traverse<T, Visit>).slot(Py_tp_clear, &slot_clear<T>);
+    }
+    // iter() walks the state with the cursor `MakeCursor` returns.
+    template <auto MakeCursor>
+    PyClass &&iter() && {
+        return std::move(*this).slot(Py_tp_iter, &slot_iter<T, MakeCursor>);
+    }
 
 private:
     PyClass &&slot(int id, auto *function) && {

@@ -565,6 +565,23 @@ public:
     // What repr() shows: the sizes, which unlike node_count/edge_count never raise.
     ReprFields sizing() const { return {{{"nodes", node_count_}, {"edges", edge_count_}}}; }
 
+    // Free slots hold no payload and are skipped.
+    void visit(Visitor &v) const {
+        for (std::size_t slot = 0; slot < nodes_.size(); ++slot) v(nodes_[slot].payload);
+    }
+    // The ids in insertion order, as keys() lists them.
+    struct Cursor {
+        std::uint32_t slot;
+        Ref next(const Graph &graph) {
+            if (slot == no_slot) return {};
+            const NodeT &node = graph.nodes_[slot];
+            Ref id = to_python(node.id);
+            slot = node.next;
+            return id;
+        }
+    };
+    Cursor cursor() const { return {head_}; }
+
     void clear() {
         if (node_count_ == 0) throw_value_error("Graph is already empty");
         // Detach everything first: releasing the payloads may run finalisers,

@@ -40,6 +40,9 @@ extern const ClassDef base_graph_class = PyClass<BaseGraph>("BaseGraph")
     .method<&BaseGraph::distances>("distances", {"x"})
     .method<&BaseGraph::components>("components")
     .repr<&BaseGraph::sizing>()
-    .pickle<&graph::graph_state<BaseGraph>, &graph::graph_from_state<BaseGraph>>();
+    .pickle<&graph::graph_state<BaseGraph>, &graph::graph_from_state<BaseGraph>>()
+    .contains<&BaseGraph::contains, &BaseGraph::is_empty>()
+    .gc<&BaseGraph::visit>()
+    .iter<&BaseGraph::cursor>();
 
 }  // namespace morvena

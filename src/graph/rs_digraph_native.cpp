@@ -54,6 +54,9 @@ extern const ClassDef digraph_class = PyClass<Digraph>("Digraph")
     .method<&Digraph::components>("components")
     .method<&Digraph::strong_components>("strong_components")
     .repr<&Digraph::sizing>()
-    .pickle<&graph::graph_state<Digraph>, &graph::graph_from_state<Digraph>>();
+    .pickle<&graph::graph_state<Digraph>, &graph::graph_from_state<Digraph>>()
+    .contains<&Digraph::contains, &Digraph::is_empty>()
+    .gc<&Digraph::visit>()
+    .iter<&Digraph::cursor>();
 
 }  // namespace morvena

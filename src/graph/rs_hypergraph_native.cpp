@@ -87,6 +87,14 @@ public:
             if (entry.live) f(entry.key, entry.value);
     }
 
+    // A walk by entry position, for iterators: the live entry at or after
+    // `position`, with the position to continue from, or nullptr at the end.
+    const K *key_from(std::size_t &position) const noexcept {
+        for (; position < entries_.size(); ++position)
+            if (entries_[position].live) return &entries_[position++].key;
+        return nullptr;
+    }
+
     Ref key_list() const {
         ListBuilder list(live_);
         for_each([&](const K &key, const V &) { list.push(to_python(key)); });
@@ -368,6 +376,19 @@ struct HyperGraph {
         return edges.size();
     }
 
+    void visit(Visitor &v) const {
+        nodes.for_each([&](std::uint64_t, const Ref &payload) { v(payload); });
+    }
+    // The node ids in insertion order, as keys() lists them.
+    struct Cursor {
+        std::size_t position = 0;
+        Ref next(const HyperGraph &graph) {
+            const std::uint64_t *id = graph.nodes.key_from(position);
+            return id ? to_python(*id) : Ref();
+        }
+    };
+    Cursor cursor() const { return {}; }
+
     void clear() {
         // Detach first: releasing the payloads may run finalisers.
         auto old_nodes = std::exchange(nodes, {});
@@ -465,6 +486,9 @@ extern const ClassDef hypergraph_class = PyClass<HyperGraph>("HyperGraph")
                                              .method<&HyperGraph::edge_count>("edge_count")
                                              .method<&HyperGraph::clear>("clear")
                                              .repr<&HyperGraph::sizing>()
-                                             .pickle<&HyperGraph::state, &HyperGraph::from_state>();
+                                             .pickle<&HyperGraph::state, &HyperGraph::from_state>()
+                                             .contains<&HyperGraph::contains, &HyperGraph::is_empty>()
+                                             .gc<&HyperGraph::visit>()
+                                             .iter<&HyperGraph::cursor>();
 
 }  // namespace morvena

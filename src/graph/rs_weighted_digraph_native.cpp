@@ -57,6 +57,9 @@ extern const ClassDef weighted_digraph_class = PyClass<WeightedDigraph>("Weighte
     .method<&WeightedDigraph::components>("components")
     .method<&WeightedDigraph::strong_components>("strong_components")
     .repr<&WeightedDigraph::sizing>()
-    .pickle<&graph::graph_state<WeightedDigraph>, &graph::graph_from_state<WeightedDigraph>>();
+    .pickle<&graph::graph_state<WeightedDigraph>, &graph::graph_from_state<WeightedDigraph>>()
+    .contains<&WeightedDigraph::contains, &WeightedDigraph::is_empty>()
+    .gc<&WeightedDigraph::visit>()
+    .iter<&WeightedDigraph::cursor>();
 
 }  // namespace morvena

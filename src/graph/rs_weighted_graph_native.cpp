@@ -44,6 +44,9 @@ extern const ClassDef weighted_graph_class = PyClass<WeightedGraph>("WeightedGra
     .method<&WeightedGraph::distances>("distances", {"x"})
     .method<&WeightedGraph::components>("components")
     .repr<&WeightedGraph::sizing>()
-    .pickle<&graph::graph_state<WeightedGraph>, &graph::graph_from_state<WeightedGraph>>();
+    .pickle<&graph::graph_state<WeightedGraph>, &graph::graph_from_state<WeightedGraph>>()
+    .contains<&WeightedGraph::contains, &WeightedGraph::is_empty>()
+    .gc<&WeightedGraph::visit>()
+    .iter<&WeightedGraph::cursor>();
 
 }  // namespace morvena

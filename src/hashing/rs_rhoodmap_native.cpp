@@ -276,6 +276,22 @@ struct RhoodMap {
         }
         return out;
     }
+    void visit(Visitor &v) const {
+        for (std::uint64_t i = 0; slots && i < cap; ++i) {
+            v(slots[i].key);
+            v(slots[i].value);
+        }
+    }
+    // The keys in slot order, as keys() lists them.
+    struct Cursor {
+        std::uint64_t slot = 0;
+        Ref next(const RhoodMap &map) noexcept {
+            for (; slot < map.cap; ++slot)
+                if (map.slots[slot].key) return map.slots[slot++].key.clone();
+            return {};
+        }
+    };
+    Cursor cursor() const { return {}; }
 
     void check() const {
         std::uint64_t occupied = 0;
@@ -313,6 +329,9 @@ extern const ClassDef rhoodmap_class =
         .method<&RhoodMap::is_empty>("is_empty")
         .method<&RhoodMap::clear>("clear")
         .repr_mapping<&RhoodMap::items>()
-        .pickle<&RhoodMap::state, &RhoodMap::from_state>();
+        .pickle<&RhoodMap::state, &RhoodMap::from_state>()
+        .contains<&RhoodMap::contains>()
+        .gc<&RhoodMap::visit>()
+        .iter<&RhoodMap::cursor>();
 
 }  // namespace morvena

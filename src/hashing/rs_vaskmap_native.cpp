@@ -324,6 +324,24 @@ struct VaskMap {
         }
         return out;
     }
+    void visit(Visitor &v) const {
+        for (const Bucket &bucket : buckets)
+            for (const Entry &entry : bucket) {
+                v(entry.key);
+                v(entry.value);
+            }
+    }
+    // The keys bucket by bucket, as keys() lists them.
+    struct Cursor {
+        std::size_t bucket = 0;
+        std::size_t position = 0;
+        Ref next(const VaskMap &map) noexcept {
+            for (; bucket < map.buckets.size(); ++bucket, position = 0)
+                if (position < map.buckets[bucket].size()) return map.buckets[bucket][position++].key.clone();
+            return {};
+        }
+    };
+    Cursor cursor() const { return {}; }
 
     void check() const {
         std::uint64_t pairs = 0;
@@ -362,6 +380,9 @@ extern const ClassDef vaskmap_class =
         .method<&VaskMap::is_empty>("is_empty")
         .method<&VaskMap::clear>("clear")
         .repr_mapping<&VaskMap::items>()
-        .pickle<&VaskMap::state, &VaskMap::from_state>();
+        .pickle<&VaskMap::state, &VaskMap::from_state>()
+        .contains<&VaskMap::contains>()
+        .gc<&VaskMap::visit>()
+        .iter<&VaskMap::cursor>();
 
 }  // namespace morvena

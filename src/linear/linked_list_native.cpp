@@ -141,6 +141,19 @@ struct LinkedList {
         for (Py_ssize_t i = 0; i < items.size(); ++i) out.append(Ref::borrow(items[i]));
         return out;
     }
+    void visit(Visitor &v) const {
+        for (const Node *node = head; node; node = node->next) v(node->value);
+    }
+    // The node to yield next; it cannot have been freed, as any unlink bumps
+    // the mutation counter the iterator checks first.
+    struct Cursor {
+        const Node *node;
+        Ref next(const LinkedList &) noexcept {
+            if (!node) return {};
+            return std::exchange(node, node->next)->value.clone();
+        }
+    };
+    Cursor cursor() const { return {head}; }
 
     void check() const {
         if ((count == 0) != (head == nullptr) || (count == 0) != (tail == nullptr) ||
@@ -205,6 +218,9 @@ extern const ClassDef linked_list_class = PyClass<LinkedList>("LinkedList")
                                               .method<&LinkedList::is_empty>("is_empty")
                                               .method<&LinkedList::clear>("clear")
                                               .repr<&LinkedList::to_list>()
-                                              .pickle<&LinkedList::state, &LinkedList::from_state>();
+                                              .pickle<&LinkedList::state, &LinkedList::from_state>()
+                                              .contains<&LinkedList::contains>()
+                                              .gc<&LinkedList::visit>()
+                                              .iter<&LinkedList::cursor>();
 
 }  // namespace morvena

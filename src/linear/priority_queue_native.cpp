@@ -156,6 +156,20 @@ struct PriorityQueue {
         auto old = std::exchange(heap, {});
     }
 
+    void visit(Visitor &v) const {
+        for (const HeapEntry &entry : heap) v(entry.value);  // a sift's hole is empty and skipped
+    }
+    // Heap order with priorities, as to_list gives them.
+    struct Cursor {
+        std::size_t index = 0;
+        Ref next(const PriorityQueue &queue) {
+            if (index >= queue.heap.size()) return {};
+            const HeapEntry &entry = queue.heap[index++];
+            return entry_result({entry.value.clone(), entry.priority}, true);
+        }
+    };
+    Cursor cursor() const { return {}; }
+
     void heapify_up(std::uint64_t index) {
         // Index 0 is the top and has nowhere to go, even in an empty queue.
         if (index == 0) return;
@@ -248,6 +262,8 @@ extern const ClassDef priority_queue_class = PyClass<PriorityQueue>("PriorityQue
                                                  .truth<&PriorityQueue::has_entries>()
                                                  .contains<&PriorityQueue::contains>()
                                                  .repr<&PriorityQueue::to_list>()
-                                                 .pickle<&PriorityQueue::state, &PriorityQueue::from_state>();
+                                                 .pickle<&PriorityQueue::state, &PriorityQueue::from_state>()
+                                                 .gc<&PriorityQueue::visit>()
+                                                 .iter<&PriorityQueue::cursor>();
 
 }  // namespace morvena

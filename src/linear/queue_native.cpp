@@ -103,6 +103,17 @@ struct Queue {
         out.length = count;
         return out;
     }
+    void visit(Visitor &v) const {
+        for (PyObject *item : values()) v(item);
+    }
+    // Front to back by position.
+    struct Cursor {
+        std::uint64_t position = 0;
+        Ref next(const Queue &queue) noexcept {
+            return position < queue.length ? Ref::borrow(queue.slot(position++)) : Ref();
+        }
+    };
+    Cursor cursor() const { return {}; }
 
     void check() const {
         if (length > capacity || (capacity & (capacity - 1)) != 0 || (capacity && head >= capacity))
@@ -158,6 +169,8 @@ extern const ClassDef queue_class = PyClass<Queue>("Queue")
                                         .truth<&Queue::non_empty>()
                                         .contains<&Queue::contains>()
                                         .repr<&Queue::to_list>()
-                                        .pickle<&Queue::state, &Queue::from_state>();
+                                        .pickle<&Queue::state, &Queue::from_state>()
+                                        .gc<&Queue::visit>()
+                                        .iter<&Queue::cursor>();
 
 }  // namespace morvena

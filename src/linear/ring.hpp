@@ -99,6 +99,15 @@ struct Ring {
         for (Py_ssize_t i = 0; i < items.size(); ++i) out.push(Ref::borrow(items[i]));
         return out;
     }
+    void visit(Visitor &v) const {
+        for (const Ref &slot : slots) v(slot);  // vacant slots are empty and skipped
+    }
+    // Oldest first by logical position.
+    struct Cursor {
+        std::uint64_t position = 0;
+        Ref next(const Ring &ring) noexcept { return position < ring.count ? ring.at(position++).clone() : Ref(); }
+    };
+    Cursor cursor() const { return {}; }
 
     void check() const {
         std::uint64_t cap = capacity();
@@ -164,7 +173,9 @@ PyClass<Ring<Tag>> ring_class(const char *name, const char *subarray_name) {
         .template contains<&R::contains>()
         .template getitem<&R::getitem>("index")
         .template repr<&R::to_list>()
-        .template pickle<&R::state, &R::from_state>();
+        .template pickle<&R::state, &R::from_state>()
+        .template gc<&R::visit>()
+        .template iter<&R::cursor>();
 }
 
 }  // namespace morvena

@@ -84,6 +84,12 @@ struct ArrayStack {
 
     void clear() { elements.clear_from_back(); }
 
+    void visit(Visitor &v) const { elements.visit(v); }
+    struct Cursor : RefArrayCursor<false> {
+        Ref next(const ArrayStack &stack) noexcept { return RefArrayCursor::next(stack.elements); }
+    };
+    Cursor cursor() const { return {}; }
+
     void check() const {
         if (max_size != 0 && elements.size() > max_size) throw_panic("ArrayStack holds more than its limit");
     }
@@ -122,6 +128,9 @@ extern const ClassDef array_stack_class = PyClass<ArrayStack>("ArrayStack")
                                               .method<&ArrayStack::update_top>("update_top", {"value"})
                                               .method<&ArrayStack::clear>("clear")
                                               .repr<&ArrayStack::to_list>()
-                                              .pickle<&ArrayStack::state, &ArrayStack::from_state>();
+                                              .pickle<&ArrayStack::state, &ArrayStack::from_state>()
+                                              .contains<&ArrayStack::contains>()
+                                              .gc<&ArrayStack::visit>()
+                                              .iter<&ArrayStack::cursor>();
 
 }  // namespace morvena

@@ -93,6 +93,11 @@ public:
         while (size_) pop_back();
     }
 
+    template <class Visit>
+    void visit(Visit &visit) const {
+        for (PyObject *item : *this) visit(item);
+    }
+
 private:
     void grow() { reserve(capacity_ ? 2 * capacity_ : 4); }
     void reserve(std::size_t capacity) {
@@ -107,6 +112,20 @@ private:
     PyObject **data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+};
+
+// Walks a RefArray by index, from the bottom or from the top. The index is
+// checked against the size at every step, so even a misused cursor reads no
+// slot past the end.
+template <bool FromTop>
+struct RefArrayCursor {
+    std::size_t taken = 0;
+    Ref next(const RefArray &items) noexcept {
+        if (taken >= items.size()) return {};
+        std::size_t i = FromTop ? items.size() - 1 - taken : taken;
+        ++taken;
+        return Ref::borrow(items.begin()[i]);
+    }
 };
 
 }  // namespace morvena

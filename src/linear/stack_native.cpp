@@ -70,6 +70,11 @@ struct Stack {
         for (Py_ssize_t i = 0; i < elements.size(); ++i) out.items.push_back(Ref::borrow(elements[i]));
         return out;
     }
+    void visit(Visitor &v) const { items.visit(v); }
+    struct Cursor : RefArrayCursor<true> {
+        Ref next(const Stack &stack) noexcept { return RefArrayCursor::next(stack.items); }
+    };
+    Cursor cursor() const { return {}; }
 };
 
 extern const ClassDef stack_class = PyClass<Stack>("Stack")
@@ -89,6 +94,8 @@ extern const ClassDef stack_class = PyClass<Stack>("Stack")
                                         .len<&Stack::size>()
                                         .contains<&Stack::contains>()
                                         .repr<&Stack::to_list>()
-                                        .pickle<&Stack::state, &Stack::from_state>();
+                                        .pickle<&Stack::state, &Stack::from_state>()
+                                        .gc<&Stack::visit>()
+                                        .iter<&Stack::cursor>();
 
 }  // namespace morvena

@@ -157,6 +157,7 @@ extern const ClassDef bloom_filter_class = PyClass<BloomFilter>("BloomFilter")
                                                .method<&BloomFilter::contains>("contains", {"item"})
                                                .method<&BloomFilter::clear>("clear")
                                                .repr<&BloomFilter::sizing>()
-                                               .pickle<&BloomFilter::state, &BloomFilter::from_state>();
+                                               .pickle<&BloomFilter::state, &BloomFilter::from_state>()
+                                               .contains<&BloomFilter::contains>();
 
 }  // namespace morvena

@@ -293,6 +293,7 @@ extern const ClassDef cuckoo_filter_class =
         .method<&CuckooFilter::load_factor>("load_factor")
         .method<&CuckooFilter::clear>("clear")
         .repr<&CuckooFilter::sizing>()
-        .pickle<&CuckooFilter::state, &CuckooFilter::from_state>();
+        .pickle<&CuckooFilter::state, &CuckooFilter::from_state>()
+        .contains<&CuckooFilter::contains>();
 
 }  // namespace morvena

@@ -872,6 +872,21 @@ struct Flatlist {
         out.index.invalidate();
         return out;
     }
+    void visit(Visitor &v) const {
+        for (const Block &block : blocks)
+            for (std::size_t i = 0; i < block.size(); ++i) v(block.obj(i));
+    }
+    // Level 0 in order, as to_list gives it.
+    struct Cursor {
+        std::size_t block = 0;
+        std::size_t offset = 0;
+        Ref next(const Flatlist &list) noexcept {
+            for (; block < list.blocks.size(); ++block, offset = 0)
+                if (offset < list.blocks[block].size()) return Ref::borrow(list.blocks[block].obj(offset++));
+            return {};
+        }
+    };
+    Cursor cursor() const { return {}; }
 
     void check() const {
         std::uint64_t total = 0;
@@ -919,6 +934,9 @@ extern const ClassDef flatlist_class = PyClass<Flatlist>("Flatlist")
                                            .method<&Flatlist::is_empty>("is_empty")
                                            .method<&Flatlist::clear>("clear")
                                            .repr<&Flatlist::to_list>()
-                                           .pickle<&Flatlist::state, &Flatlist::from_state>();
+                                           .pickle<&Flatlist::state, &Flatlist::from_state>()
+                                           .contains<&Flatlist::contains>()
+                                           .gc<&Flatlist::visit>()
+                                           .iter<&Flatlist::cursor>();
 
 }  // namespace morvena

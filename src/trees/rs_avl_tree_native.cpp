@@ -194,6 +194,8 @@ struct AVLTree {
     // Exclusive like the other mutators: that is the class's published borrow kind.
     AVLTree copy() { return AVLTree(tree.copy(empty_message)); }
     void clear() { tree.clear(); }
+    void visit(Visitor &v) const { tree.visit(v); }
+    Tree::Cursor cursor() const { return tree.cursor(); }
 
     Ref init_args() const { return make_tuple(to_python(tree.allow_duplicates)); }
     Ref state() const { return tree.state(); }
@@ -215,6 +217,9 @@ struct AVLTree {
     }
 };
 
+template <>
+inline constexpr bool reads_only<&AVLTree::copy> = true;
+
 extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .init<bool>({"allow_duplicates"})
                                            .method<&AVLTree::add>("add", {"value"})
@@ -235,6 +240,9 @@ extern const ClassDef avl_tree_class = PyClass<AVLTree>("AVLTree")
                                            .method<&AVLTree::copy>("copy")
                                            .method<&AVLTree::clear>("clear")
                                            .repr<&AVLTree::inorder_list, &AVLTree::is_empty>()
-                                           .pickle<&AVLTree::state, &AVLTree::from_state>();
+                                           .pickle<&AVLTree::state, &AVLTree::from_state>()
+                                           .contains<&AVLTree::contains>()
+                                           .gc<&AVLTree::visit>()
+                                           .iter<&AVLTree::cursor>();
 
 }  // namespace morvena

@@ -111,6 +111,8 @@ struct BinarySearchTree {
     Ref bfs_list() { return tree.listing<Order::Level>(empty_message); }
     BinarySearchTree copy() { return BinarySearchTree(tree.copy(empty_message)); }
     void clear() { tree.clear(); }
+    void visit(Visitor &v) const { tree.visit(v); }
+    Tree::Cursor cursor() const { return tree.cursor(); }
 
     void check() const {
         tree.check([](const BstNode *) {});
@@ -149,6 +151,15 @@ private:
     }
 };
 
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::preorder_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::postorder_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::bfs_list> = true;
+template <>
+inline constexpr bool reads_only<&BinarySearchTree::copy> = true;
+
 extern const ClassDef binary_search_tree_class =
     PyClass<BinarySearchTree>("BinarySearchTree")
         .init<bool>({"allow_duplicates"})
@@ -171,6 +182,9 @@ extern const ClassDef binary_search_tree_class =
         .method<&BinarySearchTree::copy>("copy")
         .method<&BinarySearchTree::clear>("clear")
         .repr<&BinarySearchTree::inorder_list, &BinarySearchTree::is_empty>()
-        .pickle<&BinarySearchTree::state, &BinarySearchTree::from_state>();
+        .pickle<&BinarySearchTree::state, &BinarySearchTree::from_state>()
+        .contains<&BinarySearchTree::contains>()
+        .gc<&BinarySearchTree::visit>()
+        .iter<&BinarySearchTree::cursor>();
 
 }  // namespace morvena

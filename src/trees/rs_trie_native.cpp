@@ -305,6 +305,27 @@ struct Trie {
         return out;
     }
 
+    void visit(Visitor &v) const {
+        for (const Ref &word : word_refs) v(word);  // free word slots are empty and skipped
+    }
+
+    // The words as words() lists them: depth first in code-point order, the
+    // stack holding the nodes still to be read.
+    struct Cursor {
+        std::vector<Pos> pending;
+        Ref next(const Trie &trie) {
+            while (!pending.empty()) {
+                Pos node = pending.back();
+                pending.pop_back();
+                if (Cell g = trie.kid(node))
+                    for (Cell i = trie.count(g); i > 0; --i) pending.push_back({g, i - 1});
+                if (PyObject *word = trie.word_of(node)) return Ref::borrow(word);
+            }
+            return {};
+        }
+    };
+    Cursor cursor() const { return {{ROOT}}; }
+
     void check() const {
         if (word_slot(ROOT)) throw_panic("the trie's root ends a word");
         std::uint64_t nodes = 0;
@@ -581,6 +602,9 @@ extern const ClassDef trie_class = PyClass<Trie>("Trie")
                                        .method<&Trie::copy>("copy")
                                        .method<&Trie::clear>("clear")
                                        .repr<&Trie::words, &Trie::is_empty>()
-                                       .pickle<&Trie::state, &Trie::from_state>();
+                                       .pickle<&Trie::state, &Trie::from_state>()
+                                       .contains<&Trie::contains>()
+                                       .gc<&Trie::visit>()
+                                       .iter<&Trie::cursor>();
 
 }  // namespace morvena

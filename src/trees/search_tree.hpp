@@ -140,6 +140,37 @@ struct SearchTree {
         free_subtree(old);
     }
 
+    void visit(Visitor &v) const {
+        walk<Order::Pre>(root, [&](const Node *node) { v(node->value); });  // a removal's moved-out value is skipped
+    }
+
+    // In order, each value `count` times, as the in-order listing gives it: the
+    // stack holds the ancestors still to be yielded, its top the current node.
+    struct Cursor {
+        std::vector<const Node *> pending;
+        std::uint64_t repeated = 0;  // copies of the top's value already yielded
+
+        template <class Owner>
+        Ref next(const Owner &) {
+            if (pending.empty()) return {};
+            const Node *node = pending.back();
+            if (++repeated == node->count) {
+                repeated = 0;
+                pending.pop_back();
+                descend_left(node->right);
+            }
+            return node->value.clone();
+        }
+        void descend_left(const Node *node) {
+            for (; node; node = node->left) pending.push_back(node);
+        }
+    };
+    Cursor cursor() const {
+        Cursor cursor;
+        cursor.descend_left(root);
+        return cursor;
+    }
+
     // Invariants that need no comparison: the element count and, through
     // `check_node`, whatever the node type keeps (AVL heights and balance).
     template <class CheckNode>
