@@ -241,25 +241,52 @@ private:
 // nothing and leaves at most one page part-used, where a doubling vector copies
 // every record and holds up to twice the room it needs (and the C allocator
 // keeps the blocks it outgrew resident). An access is one more load, from a
-// page table that stays in the first-level cache.
+// page table that stays in the first-level cache. The first page alone starts
+// small and doubles up to the full size, so that a graph of a few nodes (a
+// payload of another graph, a million of them nested) costs a few records, not
+// 64 KB; only those few records are ever moved, and no caller holds a record
+// across an append.
 template <class T>
 class Paged {
     static constexpr std::size_t per_page = std::bit_floor(std::size_t{64 * 1024} / sizeof(T));
     static constexpr unsigned page_shift = std::countr_zero(per_page);
 
 public:
+    Paged() = default;
+    Paged(Paged &&other) noexcept
+        : pages_(std::move(other.pages_)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    Paged &operator=(Paged &&other) noexcept {
+        pages_ = std::move(other.pages_);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        return *this;
+    }
+
     T &operator[](std::size_t i) noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
     const T &operator[](std::size_t i) const noexcept { return pages_[i >> page_shift][i & (per_page - 1)]; }
     std::size_t size() const noexcept { return size_; }
 
     // Appends a default record.
     void emplace_back() {
-        if (size_ == pages_.size() * per_page) {
-            pages_.reserve(pages_.size() + 1);
-            pages_.push_back(std::make_unique<T[]>(per_page));
-        } else {
-            (*this)[size_] = T{};
+        if (size_ == capacity_) {
+            if (pages_.size() == 1 && capacity_ < per_page) {
+                std::size_t grown = std::min(capacity_ * 2, per_page);
+                auto page = std::make_unique<T[]>(grown);
+                std::move(pages_[0].get(), pages_[0].get() + size_, page.get());
+                pages_[0] = std::move(page);
+                capacity_ = grown;
+            } else {
+                std::size_t first = pages_.empty() ? std::min<std::size_t>(4, per_page) : per_page;
+                pages_.reserve(pages_.size() + 1);
+                pages_.push_back(std::make_unique<T[]>(first));
+                capacity_ += first;
+            }
+            ++size_;
+            return;
         }
+        (*this)[size_] = T{};
         ++size_;
     }
     // Forgets the last record, which must be as emplace_back left it.
@@ -272,6 +299,7 @@ public:
 private:
     std::vector<std::unique_ptr<T[]>> pages_;
     std::size_t size_ = 0;
+    std::size_t capacity_ = 0;  // records allocated in all pages
 };
 
 // One bit per slot: a traversal's marks for 100,000 nodes fit in 12.5 KB,
