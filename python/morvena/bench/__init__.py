@@ -129,7 +129,8 @@ def measure(workload: Workload, rounds: int, quick: bool) -> Result:
     return Result(workload, *time_pair(workload.ours, workload.theirs, n, rounds))
 
 
-def available(workload: Workload) -> bool:
+def available(workload) -> bool:
+    """Whether the module a workload's (or a memory case's) peer needs is installed."""
     if workload.requires is None:
         return True
     try:
@@ -173,19 +174,26 @@ def quiet(*_text: str) -> None:
     """A progress reporter that reports nothing."""
 
 
+def measure_each(items: list, measure_one, progress=None, label: str = "", detail=lambda item: "") -> tuple:
+    """measure_one(item) for every item (workload or memory case) whose peer is
+    installed, telling `progress` of each step. Returns the results and the
+    items skipped for want of their peer."""
+    progress = progress or quiet
+    results, missing = [], []
+    for step, item in enumerate(items, 1):
+        if not available(item):
+            missing.append(item)
+            continue
+        progress(f"[{label}{step}/{len(items)}] {item.name} against {item.peer}{detail(item)}")
+        results.append(measure_one(item))
+    getattr(progress, "done", quiet)()
+    return results, missing
+
+
 def run(rounds: int = 5, quick: bool = False, match: str = "", out=print, progress=None) -> list[Result]:
     """Measures every selected workload, reporting each step to `progress`, then
     prints the whole table through `out` once all rows are known."""
-    progress = progress or quiet
-    workloads = selected(discover(), match)
-    results, missing = [], []
-    for step, workload in enumerate(workloads, 1):
-        if not available(workload):
-            missing.append(workload)
-            continue
-        progress(f"[{step}/{len(workloads)}] {workload.name} against {workload.peer}")
-        results.append(measure(workload, rounds, quick))
-    getattr(progress, "done", quiet)()
+    results, missing = measure_each(selected(discover(), match), lambda w: measure(w, rounds, quick), progress)
     header = f"{'ours':<34} {'peer':<34} {'ours ns':>10} {'peer ns':>10} {'ratio':>7} {'target':>7}  verdict"
     out(header)
     out("-" * len(header))

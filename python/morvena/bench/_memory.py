@@ -20,7 +20,8 @@ import sys
 from dataclasses import dataclass
 from typing import Callable, Optional
 
-from morvena.bench import quiet, selected, summary
+from morvena.bench import measure_each, selected, summary
+from morvena.bench.flathyper import _memberships as hypergraph_memberships
 
 # build(elements) returns the filled structure; the elements come from ELEMENTS.
 Build = Callable[[object], object]
@@ -72,7 +73,6 @@ class MemoryResult:
 # have five edges per node.
 
 EDGES_PER_NODE = 5
-MEMBERSHIPS_PER_NODE = 3
 
 
 def _ints(n):
@@ -109,11 +109,9 @@ def _graph(n):
 
 
 def _memberships(n):
-    """(n, edge names, (edge, node number) pairs, kept): each node joins a few of n/10 edges."""
-    rng = random.Random(8)
-    edges = [f"e{i}" for i in range(max(1, n // 10))]
-    joins = {(rng.choice(edges), node) for node in range(n) for _ in range(MEMBERSHIPS_PER_NODE)}
-    return n, edges, sorted(joins), joins
+    """(n, edge names, (edge, node id) pairs): the speed tour's hypergraph."""
+    joins, edges = hypergraph_memberships(n)
+    return n, edges, joins
 
 
 ELEMENTS = {"ints": _ints, "words": _words, "graph": _graph, "memberships": _memberships}
@@ -224,25 +222,25 @@ def _rx_graph(directed, weighted):
 def _hypergraph(data):
     from morvena import HyperGraph
 
-    n, edges, joins, _ = data
+    n, edges, joins = data
     g = HyperGraph()
     for _ in range(n):
         g.insert(None)
     for e in edges:
         g.add_edge(e)
     for e, node in joins:
-        g.connect(e, node + 1)
+        g.connect(e, node)
     return g
 
 
 def _dict_hypergraph(data):
-    n, edges, joins, _ = data
+    n, edges, joins = data
     nodes = dict.fromkeys(range(1, n + 1))
     members = {e: {} for e in edges}
     memberships = {}
     for e, node in joins:
-        members[e][node + 1] = None
-        memberships.setdefault(node + 1, {})[e] = None
+        members[e][node] = None
+        memberships.setdefault(node, {})[e] = None
     return nodes, members, memberships
 
 
@@ -340,30 +338,14 @@ def measure_case(case: MemoryCase, n: int) -> MemoryResult:
     return MemoryResult(case, n, side("ours"), side("theirs"))
 
 
-def available(case: MemoryCase) -> bool:
-    if case.requires is None:
-        return True
-    try:
-        importlib.import_module(case.requires)
-    except ImportError:
-        return False
-    return True
-
-
 def run(quick: bool = False, match: str = "", out=print, progress=None, size: Optional[int] = None):
     """Measures every selected class against its peer and prints the table.
     `size` overrides every case's element count."""
-    progress = progress or quiet
-    chosen = selected(cases(), match)
-    results, missing = [], []
-    for step, case in enumerate(chosen, 1):
-        if not available(case):
-            missing.append(case)
-            continue
-        n = size or (case.quick_size if quick else case.size)
-        progress(f"[memory {step}/{len(chosen)}] {case.name} against {case.peer}, {n:,} elements")
-        results.append(measure_case(case, n))
-    getattr(progress, "done", quiet)()
+    def elements(case):
+        return size or (case.quick_size if quick else case.size)
+
+    results, missing = measure_each(selected(cases(), match), lambda case: measure_case(case, elements(case)), progress,
+                                    "memory ", lambda case: f", {elements(case):,} elements")
     header = (f"{'ours (bytes per element)':<34} {'peer':<22} {'elements':>10} {'ours B':>8} {'peer B':>8} "
               f"{'ratio':>7} {'target':>8}  verdict")
     out(header)
