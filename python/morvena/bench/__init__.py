@@ -3,6 +3,9 @@ stdlib or peer equivalent in one interleaved run and reports the ratio.
 
 Every module of this package (other than the runner) contributes a ``WORKLOADS``
 list; adding a class to the tour is adding one `Workload` to its family's module.
+The modules whose names start with an underscore are not families: `_memory`
+measures each class's memory per element, `_plot` draws how the headline rows
+scale with size.
 """
 
 from __future__ import annotations

@@ -63,6 +63,15 @@ def headlines(match: str = ""):
     return rows
 
 
+def rounds_at(n: int, rounds: int) -> int:
+    """More rounds for small sizes, whose runs are short enough for one busy
+    moment of the machine to spoil; one fewer at 10^6 and up, the steadiest and
+    slowest runs."""
+    if n >= 10**6:
+        return max(1, rounds - 1)
+    return max(rounds, min(25, 10**5 // n))
+
+
 def measure(sizes: Optional[list[int]] = None, rounds: int = 3, match: str = "", progress=None):
     """{panel: [(label, peer, sizes, ours ns, peer ns)]}: time per operation at each size."""
     progress = progress or quiet
@@ -73,8 +82,7 @@ def measure(sizes: Optional[list[int]] = None, rounds: int = 3, match: str = "",
         ours, theirs = [], []
         for n in sizes:
             progress(f"[plot {step}/{len(rows)}] {label} against {workload.peer}, n = {n:,}")
-            # One round fewer at the largest sizes: they are the steadiest and the slowest.
-            a, b = time_pair(workload.ours, workload.theirs, n, rounds if n < 10**6 else max(1, rounds - 1))
+            a, b = time_pair(workload.ours, workload.theirs, n, rounds_at(n, rounds))
             ours.append(a)
             theirs.append(b)
         curves.setdefault(panel, []).append((label, workload.peer, list(sizes), ours, theirs))
