@@ -119,7 +119,7 @@ inline void check_invariants([[maybe_unused]] const auto &state) {
 
 // Converts the bound arguments in parameter order and runs the call.
 template <class Params, class F, std::size_t... I>
-decltype(auto) call_with(const Signature &sig, PyObject **bound, F &&f, std::index_sequence<I...>) {
+decltype(auto) call_with(const Signature &sig, PyObject *const *bound, F &&f, std::index_sequence<I...>) {
     Params converted{convert_argument<std::tuple_element_t<I, Params>>(bound[I], sig, I)...};
     return f(std::move(std::get<I>(converted))...);
 }
@@ -182,18 +182,25 @@ template <auto M>
     }
 }
 
-template <auto M>
-[[gnu::flatten]] PyObject *call_fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+// A vectorcall method. `Positional` is the common call, every parameter given
+// positionally: the interpreter's argument vector is then already in parameter
+// order and is converted in place, with nothing to bind.
+template <auto M, bool Positional>
+[[gnu::flatten]] PyObject *call_vector(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
     using Traits = Member<decltype(M)>;
     using T = typename Traits::Self;
     using Params = typename Traits::Params;
     try {
         return invoke<M>(self, class_name_of<T>, [&](auto &state) {
             const Signature &sig = method_signature<M>;
-            std::array<PyObject *, Traits::arity> bound;
-            bind<Traits::arity, required_of<Params>()>(sig, args, nargs, kwnames, bound.data());
+            std::array<PyObject *, Traits::arity> slots;
+            PyObject *const *bound = args;
+            if constexpr (!Positional) {
+                bind<Traits::arity, required_of<Params>()>(sig, args, nargs, kwnames, slots.data());
+                bound = slots.data();
+            }
             return run_member<M>(state, [&](auto &s) {
-                return call_with<Params>(sig, bound.data(), [&](auto &&...a) { return (s.*M)(std::forward<decltype(a)>(a)...); },
+                return call_with<Params>(sig, bound, [&](auto &&...a) { return (s.*M)(std::forward<decltype(a)>(a)...); },
                                          std::make_index_sequence<Traits::arity>{});
             });
         });
@@ -201,6 +208,20 @@ template <auto M>
         raise_current_exception();
         return nullptr;
     }
+}
+
+// Keywords, omitted optionals and wrong counts, kept out of the common path so
+// that it needs no binding code and no stack array.
+template <auto M>
+[[gnu::noinline]] PyObject *call_binding(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+    return call_vector<M, false>(self, args, nargs, kwnames);
+}
+
+template <auto M>
+PyObject *call_fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+    if (!kwnames && static_cast<std::size_t>(nargs) == Member<decltype(M)>::arity) [[likely]]
+        return call_vector<M, true>(self, args, nargs, kwnames);
+    return call_binding<M>(self, args, nargs, kwnames);
 }
 
 // ---------------------------------------------------------------------------

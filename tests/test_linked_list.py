@@ -1,3 +1,5 @@
+import tracemalloc
+
 import pytest
 from conftest import outcome, same_refcount
 from hypothesis import strategies as st
@@ -48,6 +50,26 @@ def test_five_million_nodes_are_released_without_recursion():
         append(None)
     assert ll.size() == 5_000_000
     del ll
+
+
+def test_removed_nodes_are_reused_and_clear_returns_the_memory():
+    tracemalloc.start()
+    try:
+        ll = LinkedList()
+        start = tracemalloc.get_traced_memory()[0]
+        for x in range(10_000):
+            ll.append(x)
+        filled_size = tracemalloc.get_traced_memory()[0]
+        for x in range(50_000):  # a steady size: every new node reuses a removed one
+            ll.remove_head() if x % 2 else ll.pop(0)
+            ll.insert(x, x % 7 if ll.size() > 7 else None)
+        assert tracemalloc.get_traced_memory()[0] - filled_size < 1000
+        ll.clear()
+        assert tracemalloc.get_traced_memory()[0] - start < 1000
+        ll.append(1)
+        assert ll.to_list() == [1]
+    finally:
+        tracemalloc.stop()
 
 
 class LinkedListMachine(RuleBasedStateMachine):

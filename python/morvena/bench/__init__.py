@@ -3,6 +3,9 @@ stdlib or peer equivalent in one interleaved run and reports the ratio.
 
 Every module of this package (other than the runner) contributes a ``WORKLOADS``
 list; adding a class to the tour is adding one `Workload` to its family's module.
+The modules whose names start with an underscore are not families: `_memory`
+measures each class's memory per element, `_plot` draws how the headline rows
+scale with size.
 """
 
 from __future__ import annotations
@@ -10,6 +13,7 @@ from __future__ import annotations
 import gc
 import importlib
 import pkgutil
+import sys
 import time
 from dataclasses import dataclass
 from typing import Callable, Optional
@@ -54,18 +58,31 @@ def put_take(make: Callable[[], object], put: str, take: Optional[str] = None) -
     sides of a comparison get the interpreter's method-call fast paths (a bound
     method fetched once with getattr would not)."""
     drain = f"for _ in items:\n            s.{take}()" if take else ""
-    source = f"""
-def setup(n):
-    items = list(range(n))
-
+    return _compiled(make, f"""
     def run():
         s = make()
         for x in items:
             s.{put}(x)
         {drain}
+""")
 
-    return run
-"""
+
+def take_only(make: Callable[[], object], put: str, take: str) -> Setup:
+    """A structure filled with n items by `s.<put>(x)` before the clock starts,
+    then `s.<take>()` n times: the removal alone, written as put_take's loops."""
+    return _compiled(make, f"""
+    s = make()
+    for x in items:
+        s.{put}(x)
+
+    def run():
+        for _ in items:
+            s.{take}()
+""")
+
+
+def _compiled(make: Callable[[], object], body: str) -> Setup:
+    source = f"def setup(n):\n    items = list(range(n))\n{body}\n    return run\n"
     namespace: dict = {"make": make}
     exec(source, namespace)
     return namespace["setup"]
@@ -93,12 +110,12 @@ def _time_once(setup: Setup, n: int) -> float:
         gc.enable()
 
 
-def measure(workload: Workload, rounds: int, quick: bool) -> Result:
-    n = (workload.quick_size or max(1, workload.size // 10)) if quick else workload.size
+def time_pair(ours: Setup, theirs: Setup, n: int, rounds: int) -> tuple[float, float]:
+    """The best time per operation of each side over `rounds` interleaved runs."""
     best_ours = best_theirs = float("inf")
     for i in range(rounds):
         # Alternate which side runs first so neither profits from a warm cache.
-        sides = [(True, workload.ours), (False, workload.theirs)]
+        sides = [(True, ours), (False, theirs)]
         if i % 2:
             sides.reverse()
         for is_ours, setup in sides:
@@ -107,10 +124,16 @@ def measure(workload: Workload, rounds: int, quick: bool) -> Result:
                 best_ours = min(best_ours, elapsed)
             else:
                 best_theirs = min(best_theirs, elapsed)
-    return Result(workload, best_ours / n, best_theirs / n)
+    return best_ours / n, best_theirs / n
 
 
-def available(workload: Workload) -> bool:
+def measure(workload: Workload, rounds: int, quick: bool) -> Result:
+    n = (workload.quick_size or max(1, workload.size // 10)) if quick else workload.size
+    return Result(workload, *time_pair(workload.ours, workload.theirs, n, rounds))
+
+
+def available(workload) -> bool:
+    """Whether the module a workload's (or a memory case's) peer needs is installed."""
     if workload.requires is None:
         return True
     try:
@@ -120,22 +143,79 @@ def available(workload: Workload) -> bool:
     return True
 
 
-def run(rounds: int = 5, quick: bool = False, match: str = "", out=print) -> list[Result]:
-    results = []
+def selected(workloads: list, match: str) -> list:
+    """The workloads (or memory cases) whose name or peer contains `match`."""
+    needle = match.lower()
+    return [w for w in workloads if needle in (w.name + " " + w.peer).lower()]
+
+
+class Progress:
+    """One status line on stderr while a long run goes on: rewritten in place on a
+    terminal, one line per step otherwise (a log keeps every step)."""
+
+    def __init__(self, stream=None):
+        self.stream = stream if stream is not None else sys.stderr
+        self.live = self.stream.isatty()
+        self.width = 0
+
+    def __call__(self, text: str) -> None:
+        if self.live:
+            self.stream.write("\r" + text.ljust(self.width))
+            self.width = len(text)
+        else:
+            self.stream.write(text + "\n")
+        self.stream.flush()
+
+    def done(self) -> None:
+        if self.live and self.width:
+            self.stream.write("\r" + " " * self.width + "\r")
+            self.stream.flush()
+        self.width = 0
+
+
+def quiet(*_text: str) -> None:
+    """A progress reporter that reports nothing."""
+
+
+def measure_each(items: list, measure_one, progress=None, label: str = "", detail=lambda item: "") -> tuple:
+    """measure_one(item) for every item (workload or memory case) whose peer is
+    installed, telling `progress` of each step. Returns the results and the
+    items skipped for want of their peer."""
+    progress = progress or quiet
+    results, missing = [], []
+    for step, item in enumerate(items, 1):
+        if not available(item):
+            missing.append(item)
+            continue
+        progress(f"[{label}{step}/{len(items)}] {item.name} against {item.peer}{detail(item)}")
+        results.append(measure_one(item))
+    getattr(progress, "done", quiet)()
+    return results, missing
+
+
+def run(rounds: int = 5, quick: bool = False, match: str = "", out=print, progress=None) -> list[Result]:
+    """Measures every selected workload, reporting each step to `progress`, then
+    prints the whole table through `out` once all rows are known."""
+    results, missing = measure_each(selected(discover(), match), lambda w: measure(w, rounds, quick), progress)
     header = f"{'ours':<34} {'peer':<34} {'ours ns':>10} {'peer ns':>10} {'ratio':>7} {'target':>7}  verdict"
     out(header)
     out("-" * len(header))
-    for workload in discover():
-        if match and match.lower() not in (workload.name + " " + workload.peer).lower():
-            continue
-        if not available(workload):
-            out(f"{workload.name:<34} {workload.peer:<34} {'skipped: ' + str(workload.requires) + ' not installed':>40}")
-            continue
-        result = measure(workload, rounds, quick)
+    for result in results:
+        workload = result.workload
         target = f"{workload.target:.2f}" if workload.target is not None else "-"
         out(
             f"{workload.name:<34} {workload.peer:<34} {result.ours_ns:>10.1f} {result.theirs_ns:>10.1f} "
             f"{result.ratio:>7.2f} {target:>7}  {result.verdict}"
         )
-        results.append(result)
+    for workload in missing:
+        out(f"{workload.name:<34} {workload.peer:<34} {'skipped: ' + str(workload.requires) + ' not installed':>40}")
+    out(summary([r.verdict for r in results], len(missing)))
     return results
+
+
+def summary(verdicts: list[str], skipped: int) -> str:
+    counts = ", ".join(f"{verdicts.count(v)} {v}" for v in sorted(set(verdicts)))
+    line = f"{len(verdicts)} measured ({counts or 'none'})"
+    if skipped:
+        line += f", {skipped} skipped: pip install '.[bench]' brings every peer"
+    return line
