@@ -320,7 +320,8 @@ struct VaskMap {
             if (b != at.first && b != at.second) state.invalid("a pair is in neither of its key's buckets");
             Bucket &bucket = out.buckets[b];
             if (bucket.size() >= out.limit) state.invalid("a bucket holds more than the bucket size");
-            out.append(bucket, Entry{std::move(keys[i]), std::move(values[i]), at.probe.hash, at.probe.plain});
+            out.append(bucket, Entry{std::move(keys[i]), std::move(values[i]), at.probe.hash, at.probe.plain, at.native.kind,
+                                     at.native.word});
         }
         return out;
     }
