@@ -174,10 +174,7 @@ def test_traversal_during_a_collection_triggered_mid_operation():
 # Deep teardown: a million instances nested in each other, freed at once, on a
 # thread whose native stack is small, so that any recursion through the nesting
 # crashes. Each class runs in a subprocess: a crash fails one case, not the
-# session. A Flatlist reserves a whole first block (about 6 KB) for its first
-# element, so a million of them would take 4 GB: a fifth of that depth is far
-# past where recursion on that stack would crash. The sanitizer build, ten times
-# slower, nests a tenth as deep.
+# session. The sanitizer build, ten times slower, nests a tenth as deep.
 
 DEPTH = 100_000 if os.environ.get("MORVENA_SANITIZED") else 1_000_000
 
@@ -185,13 +182,12 @@ DEPTH = 100_000 if os.environ.get("MORVENA_SANITIZED") else 1_000_000
 @pytest.mark.parametrize("name", STORES)
 def test_freeing_a_million_nested_instances(name):
     create, add = STORES[name]
-    depth = DEPTH // 5 if name == "Flatlist" else DEPTH
     script = textwrap.dedent(f"""
         import gc, threading
         from morvena import *
         gc.disable()  # the teardown, not the collector, is under test
         inner = {create}
-        for _ in range({depth}):
+        for _ in range({DEPTH}):
             s = {create}
             x = inner
             {add}
