@@ -6,10 +6,16 @@ import math
 import subprocess
 import sys
 
+import os
+
 import pytest
 
 from morvena import bench
 from morvena.bench import _memory, _plot
+
+# The tour is Python plumbing around calls the rest of the suite already makes;
+# under the sanitizer its subprocess tours only repeat them at ten times the cost.
+pytestmark = pytest.mark.skipif(bool(os.environ.get("MORVENA_SANITIZED")), reason="pure-Python tour plumbing")
 
 
 def test_every_headline_names_a_workload_of_the_tour():
