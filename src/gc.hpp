@@ -1,11 +1,14 @@
 // Cyclic garbage collection for the classes that hold Python references. A
 // class names what it holds with `void visit(Visitor &) const`; the frame turns
 // that into tp_traverse, clears through the class's own `clear`, and frees its
-// instances inside the trashcan. Invariant: visit reports exactly the
+// instances with a bounded native stack however deeply they nest. Invariant: visit reports exactly the
 // references the state owns, in every state an allocation can observe.
 #pragma once
 
 #include "instance.hpp"
+
+#include <new>
+#include <vector>
 
 namespace morvena {
 
@@ -57,18 +60,56 @@ int slot_clear(PyObject *self) noexcept {
     return 0;
 }
 
-// Untracked first, so a collection run by a finaliser during the release never
-// sees a half-destroyed state; inside the trashcan, so that freeing a million
-// structures nested in each other uses a bounded native stack.
+// Freeing a structure releases its elements, which may free structures nested
+// in them, and so on down: a million nested instances would recurse a million
+// deep. The interpreter's trashcan bounds that at 50 levels up to 3.12, but from
+// 3.13 it lets the nesting run to its C recursion limit (some 10,000 frames),
+// too deep for a small thread stack with frames the size of ours. So the frame
+// keeps its own bound, on every version: past `max_depth` nested deallocations
+// an instance is parked, and the outermost deallocation frees the parked ones
+// in a loop (each of which may park more).
+namespace dealloc_queue {
+inline constexpr int max_depth = 50;
+struct Parked {
+    PyObject *object;
+    void (*destroy)(PyObject *) noexcept;
+};
+inline thread_local int depth = 0;
+inline thread_local std::vector<Parked> parked;
+}  // namespace dealloc_queue
+
 template <class T>
-void slot_dealloc_collected(PyObject *self) noexcept {
-    PyObject_GC_UnTrack(self);
-    Py_TRASHCAN_BEGIN(self, slot_dealloc_collected<T>)
+void destroy_collected(PyObject *self) noexcept {
     PyTypeObject *type = Py_TYPE(self);
     instance_of<T>(self)->state.~T();
     type->tp_free(self);
-    Py_DECREF(type);
-    Py_TRASHCAN_END
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// Untracked first, so a collection run by a finaliser during the release never
+// sees a half-destroyed state.
+template <class T>
+void slot_dealloc_collected(PyObject *self) noexcept {
+    namespace q = dealloc_queue;
+    PyObject_GC_UnTrack(self);
+    if (q::depth >= q::max_depth) {
+        try {
+            q::parked.push_back({self, &destroy_collected<T>});
+            return;
+        } catch (const std::bad_alloc &) {
+            // No room to park it: free it here, one level deeper.
+        }
+    }
+    ++q::depth;
+    destroy_collected<T>(self);
+    if (q::depth == 1) {
+        while (!q::parked.empty()) {
+            q::Parked next = q::parked.back();
+            q::parked.pop_back();
+            next.destroy(next.object);
+        }
+    }
+    --q::depth;
 }
 
 }  // namespace morvena
