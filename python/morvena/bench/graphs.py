@@ -203,7 +203,7 @@ def _graph_workloads(name, ours, nx_peer, nx_name, rx_peer, rx_name, nx_target=0
 
 WORKLOADS = [
     *_graph_workloads("Digraph insert+add_edge", _building("ours"), _building("networkx"), "nx add_node+add_edge",
-                      _building("rustworkx"), "rx add_node+add_edge", rx_target=1.5),
+                      _building("rustworkx"), "rx add_node+add_edge", rx_target=1.2),
     *_graph_workloads("Digraph.bfs_list", _reading("ours", lambda g, n: lambda: g.bfs_list(1)),
                       _reading("networkx", _nx_bfs), "nx.bfs_edges", _reading("rustworkx", _rx("bfs_layers", [0])),
                       "rx.bfs_layers"),
@@ -225,7 +225,7 @@ WORKLOADS = [
                       size=1_000, quick=20),
     *_graph_workloads("BaseGraph insert+add_edge", _building("ours undirected"), _building("networkx undirected"),
                       "nx Graph add_node+add_edge", _building("rustworkx undirected"), "rx PyGraph add_node+add_edge",
-                      rx_target=1.5),
+                      rx_target=1.2),
 ]
 
 
