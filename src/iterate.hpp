@@ -123,9 +123,9 @@ PyTypeObject *iterator_type() {
         {0, nullptr},
     };
     std::string name = std::string("builtins.") + class_name_of<T> + "Iterator";
-    PyType_Spec spec = {strdup(name.c_str()), static_cast<int>(sizeof(IteratorObject<T, Cursor>)), 0,
+    PyType_Spec type_spec = {strdup(name.c_str()), static_cast<int>(sizeof(IteratorObject<T, Cursor>)), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    PyObject *type = PyType_FromSpec(&spec);
+    PyObject *type = PyType_FromSpec(&type_spec);
     if (!type) throw_python_error();
     cache = reinterpret_cast<PyTypeObject *>(type);
     return cache;

@@ -235,8 +235,8 @@ def quietly(call, *args):
 
 def poke(structure):
     """A read and a write from inside an operation: the borrow flag decides."""
-    spec = HINTS[type(structure).__name__]
-    for name in (spec["size"], spec["listing"], "clear"):
+    hints = HINTS[type(structure).__name__]
+    for name in (hints["size"], hints["listing"], "clear"):
         if name:
             quietly(getattr(structure, name))
 
@@ -353,11 +353,11 @@ def counting(structure, name):
 
 
 def snapshot(structure):
-    spec = HINTS[type(structure).__name__]
-    size = counting(structure, spec["size"]) if spec["size"] else None
+    hints = HINTS[type(structure).__name__]
+    size = counting(structure, hints["size"]) if hints["size"] else None
     listing = None
-    if spec["listing"] and isinstance(size, int) and not structure.is_empty():
-        listing = getattr(structure, spec["listing"])()
+    if hints["listing"] and isinstance(size, int) and not structure.is_empty():
+        listing = getattr(structure, hints["listing"])()
     return size, listing
 
 
